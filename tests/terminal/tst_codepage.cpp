@@ -1,0 +1,51 @@
+#include "codepage.h"
+#include "receivedecoder.h"
+
+#include <QStringDecoder>
+#include <QTest>
+
+class TestCodePage : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The table must agree with the system's converter for every assigned byte,
+    // and every byte must come back unchanged.
+    void everyByteRoundTrips()
+    {
+        QStringDecoder system("windows-1250");
+        QVERIFY(system.isValid());
+        const QList<int> unassigned = {0x81, 0x83, 0x88, 0x90, 0x98};
+        for (int b = 0; b < 256; ++b) {
+            const QChar ours = CodePage::toUnicode(uchar(b));
+            if (unassigned.contains(b)) {
+                QCOMPARE(ours.unicode(), char16_t(b));
+            } else {
+                const char byte = char(b);
+                const QString theirs = system.decode(QByteArrayView(&byte, 1));
+                QCOMPARE(QString(ours), theirs);
+            }
+            QCOMPARE(uchar(CodePage::fromUnicode(ours)), uchar(b));
+        }
+    }
+
+    void unmappableCharactersBecomeQuestionMarks()
+    {
+        QCOMPARE(CodePage::fromUnicode(QStringView(u"ąż€ß")), QByteArray("\xB9\xBF\x80\xDF"));
+        QCOMPARE(CodePage::fromUnicode(QStringView(u"ñ→😀")), QByteArray("????"));
+    }
+
+    void decoderKeepsCrAcrossChunks()
+    {
+        ReceiveDecoder d;
+        QString out;
+        d.decode("OK\r", out);
+        d.decode("\nA\n\r\r\n", out);
+        d.decode("\r", out);
+        d.decode("B", out);
+        QCOMPARE(out, u"OK\nA\n\n\n\nB"_qs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCodePage)
+#include "tst_codepage.moc"
