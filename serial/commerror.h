@@ -25,6 +25,8 @@ public:
         UnknownFailure = 8099,
     };
 
+    // No error (number 0); lets signal spies and QVariant hold a CommError.
+    CommError() : CommError(0, QString()) {}
     CommError(int number, QString description, QString detail = {});
     // The description comes from the table of numbers.
     explicit CommError(Number number, QString detail = {});

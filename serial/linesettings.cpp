@@ -8,8 +8,10 @@ namespace {
 
 [[noreturn]] void reject(const QString &text, const QString &why)
 {
-    throw CommError(CommError::InvalidPropertyValue,
-                    QStringLiteral("Nieprawidłowe ustawienia portu \"%1\": %2").arg(text, why));
+    // The reason is the description itself: it is what the user has to fix.
+    throw CommError(int(CommError::InvalidPropertyValue),
+                    QStringLiteral("Nieprawidłowe ustawienia portu: %1").arg(why),
+                    QStringLiteral("Settings = \"%1\"").arg(text));
 }
 
 } // namespace

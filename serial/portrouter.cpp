@@ -1,0 +1,149 @@
+#include "portrouter.h"
+
+#include "portnaming.h"
+#include "serialportcomm.h"
+
+PortRouter::PortRouter(QObject *parent)
+    : CommControl(parent)
+{
+}
+
+PortRouter::~PortRouter()
+{
+    dropBackEnd();
+}
+
+void PortRouter::bindPort(int port, const QString &deviceName)
+{
+    m_bindings.insert(port, deviceName);
+}
+
+QString PortRouter::deviceName(int port) const
+{
+    return m_bindings.value(port, PortNaming::deviceForNumber(port));
+}
+
+void PortRouter::registerDevice(const QString &name, Factory factory)
+{
+    m_factories.insert(name.toLower(), std::move(factory));
+}
+
+CommControl *PortRouter::createBackEnd(const QString &name)
+{
+    const auto special = m_factories.constFind(name.toLower());
+    if (special != m_factories.cend())
+        return (*special)(this);
+    return new SerialPortComm(PortNaming::systemDeviceName(name), this);
+}
+
+void PortRouter::setPortOpen(bool open)
+{
+    if (!open) {
+        dropBackEnd();
+        return;
+    }
+    if (PortOpen())
+        throw CommError(CommError::PortAlreadyOpen, deviceName(CommPort()));
+    m_backEnd = openBackEnd();
+}
+
+CommControl *PortRouter::openBackEnd()
+{
+    CommControl *backEnd = createBackEnd(deviceName(CommPort()));
+    if (!backEnd)
+        throw CommError(CommError::PortNotFound, deviceName(CommPort()));
+    try {
+        backEnd->setSettings(Settings());
+        backEnd->setRThreshold(RThreshold());
+        backEnd->setDTREnable(DTREnable());
+        backEnd->setRTSEnable(RTSEnable());
+        backEnd->setPortOpen(true);
+    } catch (...) {
+        backEnd->deleteLater();
+        throw;
+    }
+    connect(backEnd, &CommControl::OnComm, this, [this, backEnd] { raiseComm(backEnd->CommEvent()); });
+    connect(backEnd, &CommControl::PortFailed, this, [this](const CommError &error) {
+        dropBackEnd();
+        Q_EMIT PortFailed(error);
+    });
+    return backEnd;
+}
+
+void PortRouter::dropBackEnd()
+{
+    CommControl *backEnd = m_backEnd;
+    m_backEnd = nullptr;
+    if (!backEnd)
+        return;
+    backEnd->disconnect(this);
+    try {
+        backEnd->setPortOpen(false);
+    } catch (...) {
+        // Closing is best effort: the back end goes away regardless.
+    }
+    // It may be the sender whose signal we are handling.
+    backEnd->deleteLater();
+}
+
+bool PortRouter::PortOpen() const
+{
+    return m_backEnd && m_backEnd->PortOpen();
+}
+
+void PortRouter::setSettings(const QString &settings)
+{
+    if (m_backEnd)
+        m_backEnd->setSettings(settings);
+    CommControl::setSettings(settings);
+}
+
+void PortRouter::setRThreshold(int threshold)
+{
+    CommControl::setRThreshold(threshold);
+    if (m_backEnd)
+        m_backEnd->setRThreshold(threshold);
+}
+
+void PortRouter::setOutput(const QByteArray &bytes)
+{
+    if (!m_backEnd)
+        throw CommError(CommError::PortNotOpen, deviceName(CommPort()));
+    m_backEnd->setOutput(bytes);
+}
+
+QByteArray PortRouter::Input()
+{
+    if (!m_backEnd)
+        throw CommError(CommError::PortNotOpen, deviceName(CommPort()));
+    return m_backEnd->Input();
+}
+
+bool PortRouter::CDHolding() const
+{
+    return m_backEnd && m_backEnd->CDHolding();
+}
+
+bool PortRouter::CTSHolding() const
+{
+    return m_backEnd && m_backEnd->CTSHolding();
+}
+
+bool PortRouter::DSRHolding() const
+{
+    return m_backEnd && m_backEnd->DSRHolding();
+}
+
+void PortRouter::setDTREnable(bool on)
+{
+    if (m_backEnd)
+        m_backEnd->setDTREnable(on);
+    CommControl::setDTREnable(on);
+}
+
+void PortRouter::setRTSEnable(bool on)
+{
+    if (m_backEnd)
+        m_backEnd->setRTSEnable(on);
+    CommControl::setRTSEnable(on);
+}

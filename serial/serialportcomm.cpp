@@ -1,0 +1,288 @@
+#include "serialportcomm.h"
+
+#include "openfailure.h"
+
+#include <QScopeGuard>
+#include <QTimer>
+
+namespace {
+
+QSerialPort::Parity toQt(LineSettings::Parity parity)
+{
+    switch (parity) {
+    case LineSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(LineSettings::StopBits stop)
+{
+    switch (stop) {
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+SerialPortComm::SerialPortComm(const QString &deviceName, QObject *parent)
+    : CommControl(parent)
+    , m_deviceName(deviceName)
+    , m_port(new QSerialPort(deviceName, this))
+    , m_linePoll(new QTimer(this))
+{
+    m_linePoll->setInterval(LinePollMs);
+    connect(m_linePoll, &QTimer::timeout, this, [this] { readLines(true); });
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPortComm::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialPortComm::onError);
+}
+
+SerialPortComm::~SerialPortComm()
+{
+    close();
+}
+
+bool SerialPortComm::PortOpen() const
+{
+    return m_port->isOpen();
+}
+
+bool SerialPortComm::linesPolled() const
+{
+    return m_linePoll->isActive();
+}
+
+void SerialPortComm::setSettings(const QString &settings)
+{
+    const LineSettings wanted = LineSettings::parse(settings);
+    if (PortOpen()) {
+        try {
+            applySettings(wanted);
+        } catch (const CommError &) {
+            // Leave the device as it was before the refused change.
+            try {
+                applySettings(lineSettings());
+            } catch (const CommError &) {
+            }
+            throw;
+        }
+    }
+    CommControl::setSettings(settings);
+}
+
+void SerialPortComm::setPortOpen(bool open)
+{
+    if (open == PortOpen()) {
+        if (open)
+            throw CommError(CommError::PortAlreadyOpen, m_deviceName);
+        return;
+    }
+    if (open)
+        this->open();
+    else
+        close();
+}
+
+void SerialPortComm::open()
+{
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+
+    ++m_openings;
+    m_port->clearError();
+    if (!m_port->open(QIODevice::ReadWrite))
+        throw openFailure(m_deviceName, m_port->error(), m_port->errorString());
+    m_hasModemLines = true;
+    try {
+        applySettings(lineSettings());
+        applyOutputLine(&QSerialPort::setDataTerminalReady, DTREnable());
+        applyOutputLine(&QSerialPort::setRequestToSend, RTSEnable());
+    } catch (const CommError &) {
+        m_port->close(); // a port opened half way is no use to anyone
+        throw;
+    }
+    readLines(false);
+    if (m_hasModemLines)
+        m_linePoll->start();
+}
+
+void SerialPortComm::close()
+{
+    m_linePoll->stop();
+    m_cts = m_dsr = m_cd = false;
+    if (!m_port->isOpen())
+        return;
+    ++m_callDepth;
+    m_port->close();
+    --m_callDepth;
+}
+
+void SerialPortComm::applySettings(const LineSettings &s)
+{
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+
+    m_port->clearError();
+    const bool ok = m_port->setBaudRate(s.baudRate)
+                    && m_port->setDataBits(QSerialPort::DataBits(s.dataBits))
+                    && m_port->setParity(toQt(s.parity))
+                    && m_port->setStopBits(toQt(s.stopBits));
+    if (!ok) {
+        throw CommError(CommError::SettingsRejected,
+                        QStringLiteral("%1 (%2): %3")
+                            .arg(m_deviceName, s.toString(), m_port->errorString()));
+    }
+}
+
+void SerialPortComm::applyOutputLine(bool (QSerialPort::*set)(bool), bool on)
+{
+    if (!m_hasModemLines)
+        return;
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+
+    m_port->clearError();
+    if ((m_port->*set)(on))
+        return;
+    if (m_port->error() == QSerialPort::UnsupportedOperationError) {
+        m_hasModemLines = false;
+        m_linePoll->stop();
+        return;
+    }
+    throw CommError(CommError::LineControlFailed, m_deviceName + QLatin1String(": ") + m_port->errorString());
+}
+
+void SerialPortComm::setDTREnable(bool on)
+{
+    if (PortOpen())
+        applyOutputLine(&QSerialPort::setDataTerminalReady, on);
+    CommControl::setDTREnable(on);
+}
+
+void SerialPortComm::setRTSEnable(bool on)
+{
+    if (PortOpen())
+        applyOutputLine(&QSerialPort::setRequestToSend, on);
+    CommControl::setRTSEnable(on);
+}
+
+void SerialPortComm::readLines(bool announce)
+{
+    if (!m_hasModemLines)
+        return;
+    QSerialPort::PinoutSignals lines;
+    {
+        ++m_callDepth;
+        auto leave = qScopeGuard([this] { --m_callDepth; });
+        m_port->clearError();
+        lines = m_port->pinoutSignals();
+    }
+    switch (m_port->error()) {
+    case QSerialPort::NoError:
+        break;
+    case QSerialPort::ResourceError:
+        if (announce) { // from the poll timer: the device is gone
+            lose(m_port->errorString());
+            return;
+        }
+        [[fallthrough]];
+    default:
+        // No modem lines here (ENOTTY on a pseudo-terminal), or none we can
+        // read: show them inactive and stop asking.
+        m_hasModemLines = false;
+        m_linePoll->stop();
+        m_cts = m_dsr = m_cd = false;
+        return;
+    }
+
+    const bool cts = lines.testFlag(QSerialPort::ClearToSendSignal);
+    const bool dsr = lines.testFlag(QSerialPort::DataSetReadySignal);
+    const bool cd = lines.testFlag(QSerialPort::DataCarrierDetectSignal);
+    const bool ctsChanged = cts != m_cts;
+    const bool dsrChanged = dsr != m_dsr;
+    const bool cdChanged = cd != m_cd;
+    m_cts = cts;
+    m_dsr = dsr;
+    m_cd = cd;
+    if (!announce)
+        return;
+    // A handler may close the port; stop announcing once it did.
+    if (ctsChanged)
+        raiseComm(comEvCTS);
+    if (dsrChanged && PortOpen())
+        raiseComm(comEvDSR);
+    if (cdChanged && PortOpen())
+        raiseComm(comEvCD);
+}
+
+void SerialPortComm::setOutput(const QByteArray &bytes)
+{
+    if (!PortOpen())
+        throw CommError(CommError::PortNotOpen, m_deviceName);
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+    if (m_port->write(bytes) != bytes.size())
+        throw CommError(CommError::WriteFailed, m_deviceName + QLatin1String(": ") + m_port->errorString());
+}
+
+QByteArray SerialPortComm::Input()
+{
+    if (!PortOpen())
+        throw CommError(CommError::PortNotOpen, m_deviceName);
+    return m_port->readAll();
+}
+
+void SerialPortComm::onReadyRead()
+{
+    if (RThreshold() >= 1 && m_port->bytesAvailable() > 0)
+        raiseComm(comEvReceive);
+}
+
+void SerialPortComm::onError(QSerialPort::SerialPortError error)
+{
+    if (m_callDepth > 0 || !m_port->isOpen())
+        return;
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::UnsupportedOperationError:
+        return;
+    default:
+        break;
+    }
+    // A hang-up reads as end of file, when Qt's text names whatever errno was
+    // left over.
+    lose(error == QSerialPort::ResourceError ? m_port->errorString()
+                                             : QStringLiteral("połączenie zerwane"));
+}
+
+void SerialPortComm::lose(const QString &reason)
+{
+    // The device is gone (unplugged, hung up). Qt would report it again at
+    // every turn of the event loop, so close now; tell once, from the event
+    // loop, so that a handler showing a message box does not run inside Qt
+    // Serial Port's own read.
+    close();
+    const CommError error(CommError::DeviceLost, m_deviceName + QLatin1String(": ") + reason);
+    QMetaObject::invokeMethod(
+        this,
+        [this, error, opening = m_openings] {
+            if (opening == m_openings && !PortOpen()) // not opened again meanwhile
+                Q_EMIT PortFailed(error);
+        },
+        Qt::QueuedConnection);
+}
