@@ -1,4 +1,45 @@
-int main()
+#include "commandline.h"
+#include "oknoterma.h"
+#include "portrouter.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
 {
-    return 0;
+    // Read before the application exists, so --help and --version need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    switch (commandLine.action) {
+    case CommandLine::Action::ShowHelp:
+    case CommandLine::Action::ShowVersion:
+        std::fputs(commandLine.message.toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Action::Fail:
+        std::fputs(commandLine.message.toLocal8Bit().constData(), stderr);
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("modemterm"));
+    QApplication::setApplicationVersion(QStringLiteral(MODEMTERM_VERSION));
+
+    auto *router = new PortRouter;
+    commandLine.configure(*router);
+    OknoTerma window(router);
+    QObject::connect(&window, &OknoTerma::programEndRequested, &app,
+                     [](int exitCode) { QCoreApplication::exit(exitCode); });
+
+    // A warning box about the port comes before the window; closing it must
+    // not count as closing the last window.
+    QApplication::setQuitOnLastWindowClosed(false);
+    window.Form_Load();
+    window.show();
+    QApplication::setQuitOnLastWindowClosed(true);
+    return QApplication::exec();
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class PortRouter;
+
+// What the command line asks for. Without arguments the terminal opens port 2
+// as usual; --port NAME makes port 2 stand for another device (a path, COMn,
+// or "sim", the built-in simulated modem).
+struct CommandLine
+{
+    enum class Action { Run, ShowHelp, ShowVersion, Fail };
+
+    Action action = Action::Run;
+    QString port;    // empty: port 2 keeps its usual device
+    QString message; // the help, the version, or what was wrong
+
+    // `arguments` starts with the program name. Needs no application object,
+    // so --help and --version work without a display.
+    static CommandLine parse(const QStringList &arguments);
+    static QString helpText();
+
+    // Registers the special device names and binds port 2 as asked.
+    void configure(PortRouter &router) const;
+};

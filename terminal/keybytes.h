@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+
+class QKeyEvent;
+
+// The bytes a key press sends, as the terminal collects them for the port:
+// a character key gives its Windows-1250 byte ('?' when the code page has no
+// such character), Enter 13, Backspace 8, Escape 27, Tab 9, and Ctrl with a
+// letter 1 to 26 (Ctrl+[ \ ] 27 to 29). Keys without a character (arrows,
+// function keys, modifiers alone, Alt combinations meant for the menus) give
+// nothing.
+namespace KeyBytes {
+
+QByteArray fromKeyEvent(const QKeyEvent &event);
+// Text an input method commits, one byte a character.
+QByteArray fromText(QStringView text);
+
+} // namespace KeyBytes

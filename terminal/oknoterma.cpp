@@ -1,0 +1,334 @@
+#include "oknoterma.h"
+#include "ui_oknoterma.h"
+
+#include "commcontrol.h"
+#include "keybytes.h"
+#include "setcom.h"
+#include "timeofday.h"
+
+#include <QCloseEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// The form's places are stored in twips, 15 to a logical pixel.
+constexpr float TwipsPerPixel = 15.0f;
+
+float toTwips(int pixels)
+{
+    return float(pixels) * TwipsPerPixel;
+}
+
+int toPixels(float twips)
+{
+    return qRound(twips / TwipsPerPixel);
+}
+
+// Converts the edges rather than the sizes, so that controls meeting in twips
+// meet on screen too.
+void place(QWidget *control, float left, float top, float width, float height)
+{
+    const int x = toPixels(left);
+    const int y = toPixels(top);
+    control->setGeometry(x, y, toPixels(left + width) - x, toPixels(top + height) - y);
+}
+
+// The runtime's Str(): a non-negative number gets one leading blank.
+QString basicStr(qint64 n)
+{
+    return n < 0 ? QString::number(n) : u' ' + QString::number(n);
+}
+
+constexpr int StartupPort = 2;
+constexpr auto StartupSettings = "9600,N,8,1";
+
+} // namespace
+
+OknoTerma::OknoTerma(CommControl *comm, QWidget *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::OknoTerma>())
+    , MSComm1(comm)
+    , Timer1(new QTimer(this))
+{
+    ui->setupUi(this);
+    MSComm1->setParent(this);
+
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
+    ui->Text1->setFont(font);
+    ui->Text1->installEventFilter(this);
+    ui->centralwidget->installEventFilter(this);
+    ui->centralwidget->setAccessibleName(QStringLiteral("Terminal"));
+    ui->Text1->setFocus();
+
+    // The client area is the central widget; the menu bar comes on top of it.
+    resize(toPixels(9285), toPixels(7290) + ui->menubar->sizeHint().height());
+
+    connect(MSComm1, &CommControl::OnComm, this, &OknoTerma::MSComm1_OnComm);
+    connect(MSComm1, &CommControl::PortFailed, this, &OknoTerma::MSComm1_PortFailed);
+    connect(ui->PicDTR, &Indicator::clicked, this, &OknoTerma::PicDTR_Click);
+    connect(ui->PicRTS, &Indicator::clicked, this, &OknoTerma::PicRTS_Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &OknoTerma::mnuAbout_Click);
+    connect(ui->mnuWyjdź, &QAction::triggered, this, &OknoTerma::mnuWyjdź_Click);
+    connect(ui->mnuSetPort, &QAction::triggered, this, &OknoTerma::mnuSetPort_Click);
+    connect(ui->mnuSetMod, &QAction::triggered, this, &OknoTerma::mnuSetMod_Click);
+
+    Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &OknoTerma::Timer1_Timer);
+    Timer1->start();
+}
+
+OknoTerma::~OknoTerma() = default;
+
+void OknoTerma::Form_Load()
+{
+    OtworzCOM();
+}
+
+void OknoTerma::Form_Resize()
+{
+    const float w = toTwips(ui->centralwidget->width());
+    const float h = toTwips(ui->centralwidget->height());
+    // A control cannot take a negative size (a minimised window is 0 x 0).
+    place(ui->Text1, 0, 250, w, std::max(0.0f, h - 200));
+    // The clock's left is its own width, as set, less 400.
+    const float zegarWidth = std::max(0.0f, w - 400);
+    place(ui->Zegar, zegarWidth - 400, 0, zegarWidth, toTwips(ui->Zegar->height()));
+}
+
+void OknoTerma::Timer1_Timer()
+{
+    ui->Zegar->setText(TimeOfDay::text(QTime::currentTime()));
+}
+
+void OknoTerma::OtworzCOM()
+{
+    openPort(StartupPort);
+}
+
+void OknoTerma::openPort(quint8 number)
+{
+    clearPendingError();
+    try {
+        PortComNR = number;
+        MSComm1->setCommPort(PortComNR);
+        MSComm1->setSettings(QString::fromLatin1(StartupSettings));
+        MSComm1->setRThreshold(1);
+        MSComm1->setPortOpen(true);
+        MSComm1->setOutput(QByteArrayLiteral("AT\r"));
+        PrintMSR();
+    } catch (const CommError &error) {
+        report(error);
+    }
+}
+
+void OknoTerma::PrintError()
+{
+    if (m_errNumber == 0)
+        return;
+    QString text = m_errNumber == CommError::PortNotFound
+                       ? QStringLiteral("Nie mogę otworzyć portu COM") + basicStr(PortComNR)
+                       : QStringLiteral("Nieznany błąd nr") + basicStr(m_errNumber) + u' '
+                             + m_errDescription;
+    if (!m_errDetail.isEmpty())
+        text += u'\n' + m_errDetail;
+    // Before the window is shown (a failed start) the box stands on its own.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
+                    isVisible() ? this : nullptr);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void OknoTerma::PrintMSR()
+{
+    ui->PicDSR->paintState(MSComm1->DSRHolding());
+    ui->PicCTS->paintState(MSComm1->CTSHolding());
+    ui->PicCD->paintState(MSComm1->CDHolding());
+    ui->PicDTR->paintState(MSComm1->DTREnable());
+    ui->PicRTS->paintState(MSComm1->RTSEnable());
+}
+
+void OknoTerma::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void OknoTerma::Form_Unload()
+{
+    Timer1->stop();
+    closePort();
+}
+
+void OknoTerma::closePort()
+{
+    clearPendingError();
+    try {
+        MSComm1->setPortOpen(false);
+    } catch (const CommError &error) {
+        m_errNumber = error.number();
+        m_errDescription = error.description();
+        m_errDetail = error.detail();
+    }
+    PrintError();
+}
+
+void OknoTerma::applyPort(quint8 number)
+{
+    if (number == PortComNR && MSComm1->PortOpen())
+        return;
+    if (MSComm1->PortOpen())
+        closePort();
+    openPort(number);
+}
+
+void OknoTerma::report(const CommError &error)
+{
+    m_errNumber = error.number();
+    m_errDescription = error.description();
+    m_errDetail = error.detail();
+    PrintError();
+}
+
+void OknoTerma::clearPendingError()
+{
+    m_errNumber = 0;
+    m_errDescription.clear();
+    m_errDetail.clear();
+}
+
+// The hot path under a flood: decode the chunk, append it, move the caret.
+void OknoTerma::MSComm1_OnComm()
+{
+    try {
+        switch (MSComm1->CommEvent()) {
+        case CommControl::comEvReceive: {
+            const QByteArray chunk = MSComm1->Input();
+            if (chunk.isEmpty())
+                return;
+            m_received.resize(0);
+            m_decoder.decode(chunk, m_received);
+            if (!m_received.isEmpty())
+                ui->Text1->appendText(m_received);
+            ui->Text1->setCaretPosition(ui->Text1->textLength());
+            break;
+        }
+        case CommControl::comEvCTS:
+        case CommControl::comEvDSR:
+        case CommControl::comEvCD:
+            PrintMSR();
+            break;
+        default:
+            break;
+        }
+    } catch (const CommError &error) {
+        report(error);
+    }
+}
+
+void OknoTerma::MSComm1_PortFailed(const CommError &error)
+{
+    // Shown once the control has finished reporting, not inside its handler.
+    QTimer::singleShot(0, this, [this, error] { report(error); });
+}
+
+bool OknoTerma::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->centralwidget && event->type() == QEvent::Resize) {
+        Form_Resize();
+    } else if (watched == ui->Text1) {
+        // Collect the key, then let the text area apply it as usual.
+        if (event->type() == QEvent::KeyPress) {
+            const QByteArray bytes = KeyBytes::fromKeyEvent(*static_cast<QKeyEvent *>(event));
+            if (!bytes.isEmpty())
+                Text1_KeyPress(bytes);
+        } else if (event->type() == QEvent::InputMethod) {
+            const auto *im = static_cast<QInputMethodEvent *>(event);
+            const QByteArray bytes = KeyBytes::fromText(im->commitString());
+            if (!bytes.isEmpty())
+                Text1_KeyPress(bytes);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void OknoTerma::Text1_KeyPress(const QByteArray &keyBytes)
+{
+    SendBuffer.append(keyBytes);
+    if (!keyBytes.endsWith('\r'))
+        return;
+    try {
+        MSComm1->setOutput(SendBuffer);
+        SendBuffer.clear();
+    } catch (const CommError &error) {
+        report(error);
+    }
+}
+
+void OknoTerma::PicDTR_Click()
+{
+    try {
+        const bool on = !MSComm1->DTREnable();
+        MSComm1->setDTREnable(on);
+        ui->PicDTR->paintState(on);
+    } catch (const CommError &error) {
+        report(error);
+    }
+}
+
+void OknoTerma::PicRTS_Click()
+{
+    try {
+        const bool on = !MSComm1->RTSEnable();
+        MSComm1->setRTSEnable(on);
+        ui->PicRTS->paintState(on);
+    } catch (const CommError &error) {
+        report(error);
+    }
+}
+
+void OknoTerma::mnuAbout_Click()
+{
+    const QString text = QStringLiteral("Solvane\r")
+                         + QStringLiteral("modemterm " MODEMTERM_VERSION
+                                          " \u2013 terminal portu szeregowego dla modemu")
+                         + u'\r';
+    // Carriage returns are the line breaks of the box's text; the last one
+    // would only add an empty line here.
+    QString shown = text;
+    shown.replace(u'\r', u'\n');
+    QMessageBox box(QMessageBox::Information, QStringLiteral("About"), shown.trimmed(),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void OknoTerma::mnuWyjdź_Click()
+{
+    close();
+    Q_EMIT programEndRequested(0);
+}
+
+void OknoTerma::mnuSetPort_Click()
+{
+    // No owner, so application modal; the clock keeps ticking meanwhile.
+    SetCOM dialog(PortComNR);
+    if (dialog.exec() == QDialog::Accepted)
+        applyPort(dialog.PortComNR());
+}
+
+void OknoTerma::mnuSetMod_Click()
+{
+    try {
+        MSComm1->setOutput(QByteArrayLiteral("AT&V\r"));
+    } catch (const CommError &error) {
+        report(error);
+    }
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "receivedecoder.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+class CommControl;
+class CommError;
+class QTimer;
+namespace Ui {
+class OknoTerma;
+}
+
+// The terminal window: the transcript, the five modem line boxes, the clock,
+// the menus, and the serial control MSComm1 every port operation goes through.
+//
+// Handlers keep the names of the events they answer (control, underscore,
+// event). Every port operation can throw CommError; each handler catches it at
+// its own boundary and shows it with PrintError, so nothing escapes into Qt.
+class OknoTerma : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Takes ownership of the serial control.
+    explicit OknoTerma(CommControl *comm, QWidget *parent = nullptr);
+    ~OknoTerma() override;
+
+    // Runs before the window is first shown: opens the port.
+    void Form_Load();
+
+    // Opens the start-up port, port 2.
+    void OtworzCOM();
+    // Shows the pending error, if any, in a warning box; leaves it pending.
+    void PrintError();
+    // Repaints all five boxes from the port's present line states. Throws.
+    void PrintMSR();
+
+    // The number of the port the window opens; 0 until the first opening.
+    quint8 PortComNR = 0;
+
+Q_SIGNALS:
+    // "Wyjdź" was chosen and the window unloaded: the program is to end now,
+    // with this status.
+    void programEndRequested(int exitCode);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_Resize();
+    void Form_Unload();
+    void Timer1_Timer();
+    void MSComm1_OnComm();
+    void MSComm1_PortFailed(const CommError &error);
+    void Text1_KeyPress(const QByteArray &keyBytes);
+    void PicDTR_Click();
+    void PicRTS_Click();
+    void mnuAbout_Click();
+    void mnuWyjdź_Click();
+    void mnuSetPort_Click();
+    void mnuSetMod_Click();
+
+    // The steps of an opening, shared by start-up and a port chosen in SetCOM.
+    void openPort(quint8 number);
+    // Closes the port, reporting a failure; the port counts as closed after.
+    void closePort();
+    void applyPort(quint8 number);
+    void report(const CommError &error);
+    void clearPendingError();
+
+    std::unique_ptr<Ui::OknoTerma> ui;
+    CommControl *MSComm1;
+    QTimer *Timer1;
+    QByteArray SendBuffer;
+    ReceiveDecoder m_decoder;
+    QString m_received; // reused by every receive, so the hot path allocates nothing
+
+    // The pending error: number 0 means none.
+    int m_errNumber = 0;
+    QString m_errDescription;
+    QString m_errDetail;
+};

@@ -1,0 +1,118 @@
+#include "commandline.h"
+
+#include <QProcess>
+#include <QTest>
+
+// The command line: what it accepts, what it refuses, and the program's exit
+// status and messages for each.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private:
+    static CommandLine parse(const QStringList &args)
+    {
+        return CommandLine::parse(QStringList{QStringLiteral("modemterm")} + args);
+    }
+
+    struct Run
+    {
+        int exitCode;
+        QString out;
+        QString err;
+    };
+
+    static Run runProgram(const QStringList &args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY")); // --help and --version need no display
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(MODEMTERM_BINARY), args);
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished();
+            return {-1, {}, {}};
+        }
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+
+private Q_SLOTS:
+    void noArgumentsKeepsTheUsualPort()
+    {
+        const CommandLine cl = parse({});
+        QCOMPARE(cl.action, CommandLine::Action::Run);
+        QVERIFY(cl.port.isEmpty());
+    }
+
+    void portNamesAreAccepted_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("path") << QStringList{"--port", "/dev/ttyUSB0"} << QStringLiteral("/dev/ttyUSB0");
+        QTest::newRow("equals") << QStringList{"--port=/dev/pts/3"} << QStringLiteral("/dev/pts/3");
+        QTest::newRow("COMn") << QStringList{"--port", "COM5"} << QStringLiteral("COM5");
+        QTest::newRow("sim") << QStringList{"--port", "sim"} << QStringLiteral("sim");
+    }
+
+    void portNamesAreAccepted()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, port);
+        const CommandLine cl = parse(args);
+        QCOMPARE(cl.action, CommandLine::Action::Run);
+        QCOMPARE(cl.port, port);
+    }
+
+    void badArgumentsAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << QStringLiteral("„--baud”");
+        QTest::newRow("unknown short option") << QStringList{"-x"} << QStringLiteral("„-x”");
+        QTest::newRow("toolkit option") << QStringList{"-platform", "xcb"} << QStringLiteral("„-platform”");
+        QTest::newRow("missing name") << QStringList{"--port"} << QStringLiteral("--port");
+        QTest::newRow("empty name") << QStringList{"--port", ""} << QStringLiteral("--port");
+        QTest::newRow("option as name") << QStringList{"--port", "--help"} << QStringLiteral("„--help”");
+        QTest::newRow("twice") << QStringList{"--port", "sim", "--port", "COM1"}
+                               << QStringLiteral("--port");
+        QTest::newRow("positional") << QStringList{"COM1"} << QStringLiteral("„COM1”");
+    }
+
+    void badArgumentsAreRefused()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, mentions);
+        const CommandLine cl = parse(args);
+        QCOMPARE(cl.action, CommandLine::Action::Fail);
+        QVERIFY2(cl.message.contains(mentions), qPrintable(cl.message));
+        QVERIFY(cl.message.contains(QStringLiteral("modemterm --help")));
+    }
+
+    void programExitStatusAndMessages()
+    {
+        const Run help = runProgram({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains(QStringLiteral("--port")));
+        QVERIFY(help.out.contains(QStringLiteral("sim")));
+
+        const Run version = runProgram({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QStringLiteral("modemterm " MODEMTERM_VERSION "\n"));
+
+        const Run bad = runProgram({QStringLiteral("--speed")});
+        QCOMPARE(bad.exitCode, 2);
+        QVERIFY(bad.out.isEmpty());
+        QVERIFY2(bad.err.contains(QStringLiteral("nieznana opcja „--speed”")), qPrintable(bad.err));
+
+        const Run missing = runProgram({QStringLiteral("--port")});
+        QCOMPARE(missing.exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

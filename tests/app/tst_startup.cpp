@@ -1,0 +1,108 @@
+#include "commandline.h"
+#include "modalwatcher.h"
+#include "oknoterma.h"
+#include "portrouter.h"
+#include "pseudoterminal.h"
+#include "terminalview.h"
+
+#include <QAction>
+#include <QTest>
+
+#include <memory>
+
+// The terminal started as the program starts it, on real back ends: a
+// pseudo-terminal through Qt Serial Port, and the built-in simulated modem.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Terminal
+    {
+        ModalWatcher boxes;
+        std::unique_ptr<OknoTerma> window;
+
+        explicit Terminal(const QStringList &args)
+        {
+            const CommandLine cl = CommandLine::parse(QStringList{QStringLiteral("modemterm")} + args);
+            auto *router = new PortRouter;
+            cl.configure(*router);
+            window = std::make_unique<OknoTerma>(router);
+            window->Form_Load();
+            window->show();
+        }
+
+        TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
+    };
+
+private Q_SLOTS:
+    void talksToADeviceOnAPseudoTerminal()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.isValid());
+        Terminal t({QStringLiteral("--port"), pty.slavePath()});
+        QCOMPARE(t.boxes.count(), 0);
+        QCOMPARE(pty.read(3), QByteArray("AT\r"));
+
+        // The modem's usual answer, in pieces the way a slow line delivers it.
+        QVERIFY(pty.write("AT\r\r\nOK\r"));
+        QTRY_COMPARE(t.text1()->text(), QStringLiteral("AT\n\nOK\n"));
+        QVERIFY(pty.write("\nRING\r\n"));
+        QTRY_COMPARE(t.text1()->text(), QStringLiteral("AT\n\nOK\nRING\n"));
+        QTRY_COMPARE(t.text1()->caretPosition(), t.text1()->textLength());
+
+        QTest::keyClicks(t.text1(), QStringLiteral("ATI"));
+        QTest::keyClick(t.text1(), Qt::Key_Return);
+        QCOMPARE(pty.read(4), QByteArray("ATI\r"));
+
+        t.window->findChild<QAction *>(QStringLiteral("mnuSetMod"))->trigger();
+        QCOMPARE(pty.read(5), QByteArray("AT&V\r"));
+
+        t.window->close();
+        QCOMPARE(t.boxes.count(), 0);
+        QVERIFY(pty.readAvailable().isEmpty());
+    }
+
+    // The far end hangs up: one warning, the port is closed, the terminal goes on.
+    void hangUpIsReportedOnce()
+    {
+        auto pty = std::make_unique<PseudoTerminal>();
+        QVERIFY(pty->isValid());
+        Terminal t({QStringLiteral("--port"), pty->slavePath()});
+        QCOMPARE(pty->read(3), QByteArray("AT\r"));
+        pty->closeMaster();
+        QTRY_COMPARE(t.boxes.count(), 1);
+        QVERIFY(t.boxes.boxes().first().text.startsWith(QStringLiteral("Nieznany błąd nr")));
+        QTest::keyClick(t.text1(), Qt::Key_Return);
+        QCOMPARE(t.boxes.count(), 2);
+        t.window->close();
+        QCOMPARE(t.boxes.count(), 2);
+    }
+
+    void missingDeviceWarnsAboutPort2()
+    {
+        Terminal t({QStringLiteral("--port"), QStringLiteral("/dev/modemterm-no-such-device")});
+        QCOMPARE(t.boxes.count(), 1);
+        QCOMPARE(t.boxes.boxes().first().text.section(u'\n', 0, 0),
+                 QStringLiteral("Nie mogę otworzyć portu COM 2"));
+    }
+
+    void greetsTheSimulatedModem()
+    {
+        Terminal t({QStringLiteral("--port"), QStringLiteral("sim")});
+        QCOMPARE(t.boxes.count(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().contains(QStringLiteral("OK")), 10000);
+        const QString greeting = t.text1()->text();
+
+        QTest::keyClicks(t.text1(), QStringLiteral("ATI"));
+        QTest::keyClick(t.text1(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().size() > greeting.size() + 5
+                                     && t.text1()->text().endsWith(QStringLiteral("OK\n")),
+                                 10000);
+        t.window->close();
+        QCOMPARE(t.boxes.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

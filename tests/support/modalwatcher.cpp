@@ -1,0 +1,47 @@
+#include "modalwatcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QPointer>
+
+ModalWatcher::ModalWatcher(QObject *parent)
+    : QObject(parent)
+{
+    m_timer.setInterval(10);
+    connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    m_timer.start();
+}
+
+void ModalWatcher::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible())
+        return;
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        const QWidget *parent = box->parentWidget();
+        m_boxes.append(Box{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                           parent && parent->isVisible()});
+        const QList<QAbstractButton *> buttons = box->buttons();
+        if (!buttons.isEmpty())
+            buttons.first()->click();
+        else
+            box->reject();
+        return;
+    }
+    if (modal->property("modalWatcherSeen").toBool())
+        return; // the handler is still working with it
+    modal->setProperty("modalWatcherSeen", true);
+    ++m_dialogs;
+    // Run the handler outside this timer's slot: Qt does not fire a timer
+    // again from within its own slot, and the handler may bring up boxes.
+    QPointer<QWidget> target(modal);
+    QTimer::singleShot(0, this, [this, target] {
+        if (!target)
+            return;
+        if (m_handler)
+            m_handler(target);
+        else if (auto *dialog = qobject_cast<QDialog *>(target.data()))
+            dialog->reject();
+    });
+}
