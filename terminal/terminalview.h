@@ -1,15 +1,36 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include "transcript.h"
 
-// The transcript text area (Text1). Line breaks are '\n'.
-// FIXME: placeholder on QPlainTextEdit until the line-indexed view lands.
-class TerminalView : public QPlainTextEdit
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QTimer>
+
+#include <vector>
+
+class QMenu;
+
+// The transcript text area (Text1): an editable, unwrapped text view that lays
+// out only the lines on screen, so received text costs what it is long,
+// whatever the transcript's size. Line breaks are '\n'.
+//
+// Received text is appended with appendText(); typing, mouse selection, the
+// clipboard and undo work on it as in an ordinary text area. The transcript
+// keeps the last maxLines() lines and at most maxChars() characters: older
+// text leaves from the top, also from the start of an endless line.
+//
+// Screen work (scroll bars, repainting) happens at most once per frame, so a
+// flood of small appends costs no more than one big one.
+class TerminalView : public QAbstractScrollArea
 {
     Q_OBJECT
 
 public:
     explicit TerminalView(QWidget *parent = nullptr);
+    TerminalView(qsizetype maxLines, qsizetype maxChars, QWidget *parent = nullptr);
+    ~TerminalView() override;
 
     QString text() const;
     qsizetype textLength() const;
@@ -18,4 +39,131 @@ public:
     qsizetype caretPosition() const;
     // Moves the caret (clearing any selection) and scrolls to show it.
     void setCaretPosition(qsizetype position);
+
+    void setLimits(qsizetype maxLines, qsizetype maxChars);
+    qsizetype maxLines() const { return m_text.maxLines(); }
+    qsizetype maxChars() const { return m_text.maxChars(); }
+    const Transcript &transcript() const { return m_text; }
+    qsizetype lineCount() const { return m_text.lineCount(); }
+
+    // The selection runs from the anchor to the caret.
+    void setSelection(qsizetype anchor, qsizetype caret);
+    qsizetype anchorPosition() const;
+    bool hasSelection() const;
+    qsizetype selectionStart() const;
+    qsizetype selectionEnd() const;
+    QString selectedText() const;
+
+    bool isUndoAvailable() const { return !m_undo.empty(); }
+    bool isRedoAvailable() const { return !m_redo.empty(); }
+
+    // Geometry, in viewport coordinates, after any pending scroll.
+    // The caret's rectangle at `position`: its line's top, x, one line high.
+    QRect positionRect(qsizetype position) const;
+    QRect caretRect() const { return positionRect(caretPosition()); }
+    // The position nearest to `point` (clamped to the text).
+    qsizetype positionAt(QPoint point) const;
+    // First line shown and how many fit.
+    qsizetype firstVisibleLine() const;
+    int visibleLineCount() const;
+    int lineHeight() const { return m_lineHeight; }
+
+    QMenu *createStandardContextMenu(QWidget *parent = nullptr);
+
+public Q_SLOTS:
+    void copy();
+    void cut();
+    void paste();
+    void selectAll();
+    void undo();
+    void redo();
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    // One user edit: `removed` was replaced by `inserted` at `position` (absolute).
+    struct Edit
+    {
+        enum Kind { Typing, Deleting, Other };
+        qint64 position = 0;
+        QString removed;
+        QString inserted;
+        Kind kind = Other;
+    };
+
+    void init();
+    void updateFontMetrics();
+    qint64 absolute(qsizetype position) const;
+    qsizetype relative(qint64 absolute) const;
+
+    // Replaces [from, to) (relative) by `with` as a user edit that undo can take back.
+    void edit(qsizetype from, qsizetype to, QStringView with, Edit::Kind kind);
+    void insertTyped(QStringView text, Edit::Kind kind = Edit::Typing);
+    void deleteSelection();
+    bool applyEdit(qint64 position, qsizetype removeCount, const QString &insert);
+    void moveCaret(qsizetype position, bool extend, bool keepPreferredX = false);
+    qsizetype previousPosition(qsizetype position) const;
+    qsizetype nextPosition(qsizetype position) const;
+    qsizetype wordStart(qsizetype position) const;
+    qsizetype wordEnd(qsizetype position) const;
+    qsizetype verticalMove(qsizetype lines);
+    bool handleShortcut(QKeyEvent *event);
+    static bool isEditingShortcut(const QKeyEvent *event);
+
+    void caretChanged();
+    void scheduleFrame();
+    void frame();
+    void applyPendingScroll() const;
+    void syncScrollBars();
+    void ensureVisible(qsizetype position) const;
+    int pageLines() const;
+    qreal contentX(qsizetype position) const;
+    void drawRun(QPainter &painter, qsizetype from, qsizetype to, qreal y);
+    void autoScroll();
+
+    Transcript m_text;
+    qint64 m_caret = 0;  // absolute
+    qint64 m_anchor = 0; // absolute
+    qreal m_preferredX = -1;
+
+    // Scroll state: the first line shown (absolute number) and the horizontal
+    // offset in pixels; pending when the caret must be brought into view.
+    mutable qint64 m_topLine = 0;
+    mutable int m_left = 0;
+    mutable bool m_scrollToCaret = false;
+    bool m_syncingScrollBars = false;
+
+    std::vector<Edit> m_undo;
+    std::vector<Edit> m_redo;
+
+    QFont m_drawFont;
+    int m_lineHeight = 1;
+    qreal m_ascent = 0;
+    qreal m_newlineWidth = 4;
+
+    QTimer m_frameTimer;
+    QElapsedTimer m_sinceFrame;
+    QBasicTimer m_blinkTimer;
+    QElapsedTimer m_sinceBlinkRestart;
+    bool m_caretShown = true;
+    QTimer m_autoScrollTimer;
+    QPoint m_lastMousePoint;
+    bool m_selecting = false;
+    qint64 m_appendedChars = 0;
 };

@@ -1,5 +1,6 @@
 #include "terminalview.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
@@ -233,12 +234,33 @@ private Q_SLOTS:
             }
         }
         const QString edited = s.view.text();
+        QVERIFY(edited != received);
         while (s.view.isUndoAvailable())
             s.view.undo();
         QCOMPARE(s.view.text(), received);
         while (s.view.isRedoAvailable())
             s.view.redo();
         QCOMPARE(s.view.text(), edited);
+    }
+
+    void screenReadersSeeTheText()
+    {
+        ShownView s;
+        s.view.appendText(u"OK\nRING");
+        s.view.setSelection(1, 4);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&s.view);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::EditableText);
+        QAccessibleTextInterface *t = a->textInterface();
+        QVERIFY(t);
+        QCOMPARE(t->characterCount(), 7);
+        QCOMPARE(t->text(3, 7), QStringLiteral("RING"));
+        QCOMPARE(t->cursorPosition(), 4);
+        int start = -1, end = -1;
+        t->selection(0, &start, &end);
+        QCOMPARE(std::pair(start, end), std::pair(1, 4));
+        const QRect r = t->characterRect(3);
+        QCOMPARE(t->offsetAtPoint(QPoint(r.left() + 1, r.center().y())), 3);
     }
 
     void contextMenuOffersTheEditCommands()
