@@ -1,3 +1,4 @@
+#include "commtesting.h"
 #include "portnaming.h"
 #include "portrouter.h"
 #include "pseudoterminal.h"
@@ -52,16 +53,6 @@ public:
 private:
     bool m_open = false;
 };
-
-int thrownNumber(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const CommError &e) {
-        return e.number();
-    }
-    return 0;
-}
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "commtesting.h"
 #include "processusage.h"
 #include "pseudoterminal.h"
 #include "serialportcomm.h"
@@ -43,16 +44,6 @@ struct Receiver
     QList<int> codes;
     QByteArray bytes;
 };
-
-int thrownNumber(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const CommError &e) {
-        return e.number();
-    }
-    return 0;
-}
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "commtesting.h"
 #include "hayesmodem.h"
 #include "portrouter.h"
 #include "simulatedcomm.h"
@@ -36,16 +37,6 @@ void open(SimulatedComm &comm)
     comm.setPortOpen(true);
 }
 
-int errorNumber(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const CommError &e) {
-        return e.number();
-    }
-    return 0;
-}
-
 } // namespace
 
 class TestSimulatedComm : public QObject
@@ -69,18 +60,18 @@ void TestSimulatedComm::closedPortBehavesLikeAPort()
 {
     SimulatedComm comm;
     QVERIFY(!comm.PortOpen());
-    QCOMPARE(errorNumber([&] { comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
-    QCOMPARE(errorNumber([&] { comm.Input(); }), int(CommError::PortNotOpen));
-    QCOMPARE(errorNumber([&] { comm.setPortOpen(false); }), 0);
+    QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
+    QCOMPARE(thrownNumber([&] { comm.Input(); }), int(CommError::PortNotOpen));
+    QCOMPARE(thrownNumber([&] { comm.setPortOpen(false); }), 0);
     comm.setDTREnable(true); // remembered while closed
     QVERIFY(comm.DTREnable());
     QVERIFY(!comm.DSRHolding() && !comm.CTSHolding() && !comm.CDHolding());
 
     comm.setPortOpen(true);
-    QCOMPARE(errorNumber([&] { comm.setPortOpen(true); }), int(CommError::PortAlreadyOpen));
+    QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortAlreadyOpen));
     QVERIFY(comm.PortOpen());
-    QCOMPARE(errorNumber([&] { comm.setCommPort(3); }), int(CommError::PortAlreadyOpen));
-    QCOMPARE(errorNumber([&] { comm.setSettings("fast"); }), int(CommError::InvalidPropertyValue));
+    QCOMPARE(thrownNumber([&] { comm.setCommPort(3); }), int(CommError::PortAlreadyOpen));
+    QCOMPARE(thrownNumber([&] { comm.setSettings("fast"); }), int(CommError::InvalidPropertyValue));
     QCOMPARE(comm.Settings(), QStringLiteral("9600,N,8,1"));
 }
 
