@@ -1,0 +1,74 @@
+// The simulated modem's command interpreter, with pacing off and every delay
+// cut to the next turn of the event loop, so calls connect, ring and hang up
+// within one run.
+//
+// Input: the first byte sets the lines at power-up (bit 0 clear: DTR on; bit 1:
+// RTS on; bit 2: a call rings in). The second says how many chunk sizes follow
+// (0 to 7). Each size byte is a chunk of (size & 63) bytes; after the chunk the
+// event loop turns, DTR flips if bit 6 is set, and a call rings if bit 7 is.
+#include "fuzzcheck.h"
+#include "hayesmodem.h"
+
+#include <QByteArrayView>
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "fuzz_hayesmodem";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+void settle(HayesModem &modem)
+{
+    for (int turn = 0; turn < 4; ++turn) {
+        QCoreApplication::processEvents();
+        modem.takeOutput();
+        FUZZ_CHECK(modem.outputAvailable() == 0);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 2)
+        return 0;
+    ensureApplication();
+
+    HayesModem modem;
+    modem.setPacing(false);
+    modem.setTimeScale(0);
+    modem.setDtr(!(data[0] & 1));
+    modem.setRts(data[0] & 2);
+    if (data[0] & 4)
+        modem.ring();
+
+    const std::size_t count = std::min<std::size_t>(data[1] % 8, size - 2);
+    std::vector<std::uint8_t> sizes(data + 2, data + 2 + count);
+    if (std::none_of(sizes.begin(), sizes.end(), [](std::uint8_t s) { return s & 63; }))
+        sizes.push_back(63); // so the chunks move on
+    const QByteArrayView sent(data + 2 + count, qsizetype(size - 2 - count));
+
+    qsizetype at = 0;
+    for (std::size_t i = 0; at < sent.size() || i < sizes.size(); ++i) {
+        const std::uint8_t step = sizes[i % sizes.size()];
+        const qsizetype n = std::min(qsizetype(step & 63), sent.size() - at);
+        modem.receive(sent.sliced(at, n));
+        at += n;
+        settle(modem);
+        if (step & 64)
+            modem.setDtr(!modem.dtr());
+        if (step & 128)
+            modem.ring();
+        settle(modem);
+    }
+    return 0;
+}

@@ -1,0 +1,27 @@
+// The "baud,parity,data,stop" parser. Rejecting text with CommError is its
+// job; anything else that goes wrong is a finding.
+#include "commerror.h"
+#include "fuzzcheck.h"
+#include "linesettings.h"
+
+#include <QString>
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    LineSettings settings;
+    try {
+        settings = LineSettings::parse(text);
+    } catch (const CommError &error) {
+        FUZZ_CHECK(error.number() == CommError::InvalidPropertyValue);
+        FUZZ_CHECK(!error.description().isEmpty());
+        return 0;
+    }
+    FUZZ_CHECK(settings.baudRate >= 50 && settings.baudRate <= 4000000);
+    FUZZ_CHECK(settings.dataBits >= 5 && settings.dataBits <= 8);
+    // Whatever was accepted reads back the same from its own spelling.
+    FUZZ_CHECK(LineSettings::parse(settings.toString()) == settings);
+    return 0;
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Fuzzes the targets with libFuzzer (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer) for SECONDS each (default 60), one after another,
+# then adds the inputs that reached new code to the stored corpora.
+# Findings land in build-fuzz/findings/<target>/ and fail the script.
+#
+# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: numberreader linesettings
+#        receivedecoder hayesmodem; default all)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${MODEMTERM_FUZZ_BUILD:-$ROOT/build-fuzz}
+SECONDS_EACH=${1:-60}
+if [ $# -gt 0 ]; then shift; fi
+TARGETS=("$@")
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(numberreader linesettings receivedecoder hayesmodem)
+
+cmake -S "$ROOT" -B "$BUILD" -G Ninja \
+    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBUILD_TESTING=OFF -DMODEMTERM_SANITIZE=ON -DMODEMTERM_LIBFUZZER=ON \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" >/dev/null
+cmake --build "$BUILD" --target "${TARGETS[@]/#/fuzz_}"
+
+export QT_QPA_PLATFORM=offscreen
+failed=()
+for target in "${TARGETS[@]}"; do
+    corpus=$ROOT/fuzz/corpus/$target
+    work=$BUILD/work/$target
+    findings=$BUILD/findings/$target
+    rm -rf "$work"
+    mkdir -p "$work/found" "$work/merged" "$findings"
+    echo "== $target: ${SECONDS_EACH}s"
+    # New inputs go to the first directory; the stored corpus is only read.
+    if ! "$BUILD/fuzz/fuzz_$target" -max_total_time="$SECONDS_EACH" -max_len=4096 -timeout=10 \
+            -print_final_stats=1 -artifact_prefix="$findings/" "$work/found" "$corpus" \
+            2>"$work/log"; then
+        failed+=("$target")
+    fi
+    grep -E '^(stat::|#[0-9]+ +DONE)|ERROR|SUMMARY' "$work/log" || true
+    # Keep the stored corpus small: start a fresh directory from it and add only
+    # what covers code it does not.
+    cp "$corpus"/* "$work/merged/"
+    "$BUILD/fuzz/fuzz_$target" -merge=1 -use_counters=0 -max_len=4096 "$work/merged" "$work/found" \
+        2>"$work/merge.log"
+    for input in "$work/merged"/*; do
+        [ -e "$corpus/${input##*/}" ] || cp "$input" "$corpus/"
+    done
+    echo "$target corpus: $(ls "$corpus" | wc -l) inputs"
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "Findings in: ${failed[*]} (see $BUILD/findings and $BUILD/work/<target>/log)" >&2
+    exit 1
+fi
