@@ -20,8 +20,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The terminal asks for "Times New Roman"; Liberation Serif is its metric
-# twin on Debian, so without it the layout's text sizes drift.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
+# twin on Debian, so without it the layout's text sizes drift. Received
+# control characters are shown as control pictures, which Symbola draws.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-symbola")
 # The synopsis line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "modemterm is a small Qt desktop terminal with a Polish user interface for a

@@ -5,7 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
-                qt6-qpa-plugins libgl-dev fonts-liberation)
+                qt6-qpa-plugins libgl-dev fonts-liberation fonts-symbola)
 
 # Installs the Debian packages among "$@" that are not installed yet.
 need_packages() {

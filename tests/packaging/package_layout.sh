@@ -66,7 +66,7 @@ depends=$(field Depends)
 echo "Depends: $depends"
 depends_names=$(sed 's/, */\n/g' <<<"$depends" | sed 's/ *(.*//; s/:any$//')
 for pkg in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 \
-           fonts-liberation; do
+           fonts-liberation fonts-symbola; do
     checks=$((checks + 1))
     grep -qxF -- "$pkg" <<<"$depends_names" || fail "Depends lacks $pkg"
 done
