@@ -18,7 +18,7 @@ warning=$(e2e_window "$app" "Ostrzeżenie")
 [ -z "$(e2e_windows "$app" Terminal)" ] || e2e_fail "the terminal window came before the warning"
 [ "$(wc -l <<<"$E2E_FIRST")" -eq 1 ] || e2e_fail "more than one window at first: $E2E_FIRST"
 e2e_shot warning
-# Its first line as documented; a second may name the device and the reason.
+# Its first line is fixed; a second may name the device and the reason.
 E2E_A11Y_WINDOW="Ostrzeżenie" e2e_a11y_expect "$app" warning "alert message | Ostrzeżenie | " \
     "~label \| Nie mogę otworzyć portu COM 2([\\]n.*)? \| "
 e2e_log "the warning came first, alone"
