@@ -22,10 +22,10 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
 }
 
-# configure_and_build BUILD_DIR [cmake options...]
+# configure_and_build BUILD_DIR [cmake options...]; TARGETS (optional) limits the build.
 configure_and_build() {
     local dir=$1
     shift
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
-    cmake --build "$dir" -j "$JOBS"
+    cmake --build "$dir" -j "$JOBS" ${TARGETS:+--target $TARGETS}
 }

@@ -1,16 +1,7 @@
-// ptytap: a pseudo-terminal that relays every byte to a serial device and
-// logs both directions, so a test can see exactly what a program wrote to
-// its port.
-//
-//   ptytap DEVICE LINK LOG
-//
-// Opens a new pseudo-terminal, points the symbolic link LINK at its terminal
-// side, and relays between its master side and DEVICE until SIGTERM or
-// SIGINT. Bytes written by the program on LINK are appended to LOG.out, bytes
-// from DEVICE to LOG.in, each as they pass. Prints the terminal side's path
-// once ready.
+// ptytap DEVICE LINK LOG: a new pseudo-terminal, LINK pointing at its terminal
+// side, relayed to DEVICE until killed. What the program on LINK writes is
+// appended to LOG.out, what DEVICE answers to LOG.in, as it passes.
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,24 +13,22 @@
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int) { stopRequested = 1; }
-
 [[noreturn]] void die(const char *what)
 {
     std::fprintf(stderr, "ptytap: %s: %s\n", what, std::strerror(errno));
     std::exit(1);
 }
 
-void makeRaw(int fd)
+int openRaw(const std::string &path, int flags)
 {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | flags);
     termios t{};
-    if (tcgetattr(fd, &t) != 0)
-        die("tcgetattr");
+    if (fd < 0 || tcgetattr(fd, &t) != 0)
+        die(path.c_str());
     cfmakeraw(&t);
     if (tcsetattr(fd, TCSANOW, &t) != 0)
         die("tcsetattr");
+    return fd;
 }
 
 void writeAll(int fd, const char *data, ssize_t size)
@@ -59,6 +48,19 @@ void writeAll(int fd, const char *data, ssize_t size)
     }
 }
 
+// Copies what is ready on FROM to the log and to TO.
+void relay(const pollfd &from, int log, int to)
+{
+    char buf[4096];
+    if (!(from.revents & POLLIN))
+        return;
+    const ssize_t n = read(from.fd, buf, sizeof buf);
+    if (n > 0) {
+        writeAll(log, buf, n);
+        writeAll(to, buf, n);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -70,68 +72,31 @@ int main(int argc, char **argv)
     const std::string device = argv[1], link = argv[2], log = argv[3];
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    const char *slave = master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ? nullptr : ptsname(master);
+    if (!slave)
         die("posix_openpt");
-    const char *slaveName = ptsname(master);
-    if (!slaveName)
-        die("ptsname");
-    const std::string slave = slaveName;
-    // Holding the terminal side open keeps the master readable while the
-    // program under test closes and reopens its port.
-    const int keeper = open(slave.c_str(), O_RDWR | O_NOCTTY);
-    if (keeper < 0)
-        die("open terminal side");
-    makeRaw(keeper);
+    // Held open so the master stays readable while the program reopens its port.
+    openRaw(slave, 0);
+    const int dev = openRaw(device, O_NONBLOCK);
 
-    const int dev = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (dev < 0)
-        die("open device");
-    makeRaw(dev);
-
-    const int out = open((log + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
-    const int in = open((log + ".in").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND;
+    const int out = open((log + ".out").c_str(), flags, 0644), in = open((log + ".in").c_str(), flags, 0644);
     if (out < 0 || in < 0)
         die("open log");
 
     unlink(link.c_str());
-    if (symlink(slave.c_str(), link.c_str()) != 0)
+    if (symlink(slave, link.c_str()) != 0)
         die("symlink");
 
-    struct sigaction sa{};
-    sa.sa_handler = requestStop;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-
-    std::printf("%s\n", slave.c_str());
-    std::fflush(stdout);
-
-    char buf[4096];
-    while (!stopRequested) {
+    for (;;) {
         pollfd fds[2] = {{master, POLLIN, 0}, {dev, POLLIN, 0}};
-        if (poll(fds, 2, 200) < 0) {
-            if (errno == EINTR)
-                continue;
+        if (poll(fds, 2, -1) < 0)
             die("poll");
-        }
-        if (fds[0].revents & POLLIN) {
-            const ssize_t n = read(master, buf, sizeof buf);
-            if (n > 0) {
-                writeAll(out, buf, n);
-                writeAll(dev, buf, n);
-            }
-        }
-        if (fds[1].revents & POLLIN) {
-            const ssize_t n = read(dev, buf, sizeof buf);
-            if (n > 0) {
-                writeAll(in, buf, n);
-                writeAll(master, buf, n);
-            }
-        }
+        relay(fds[0], out, dev);
+        relay(fds[1], in, master);
         if (fds[1].revents & (POLLHUP | POLLERR)) {
             std::fprintf(stderr, "ptytap: device hung up\n");
-            break;
+            return 0;
         }
     }
-    unlink(link.c_str());
-    return 0;
 }

@@ -38,28 +38,33 @@ void tst_LineSettings::acceptsEveryValidForm()
 void tst_LineSettings::rejectsWhatIsNotASetting_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("baud below 50") << "49,N,8,1";
-    QTest::newRow("baud above 4000000") << "4000001,N,8,1";
-    QTest::newRow("negative baud") << "-9600,N,8,1";
-    QTest::newRow("fractional baud") << "9600.5,N,8,1";
-    QTest::newRow("empty parity") << "9600,,8,1";
-    QTest::newRow("parity word") << "9600,None,8,1";
-    QTest::newRow("data bits word") << "9600,N,eight,1";
-    QTest::newRow("stop 0") << "9600,N,8,0";
-    QTest::newRow("stop 2.5") << "9600,N,8,2.5";
-    QTest::newRow("semicolons") << "9600;N;8;1";
-    QTest::newRow("trailing comma") << "9600,N,8,1,";
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("baud below 50") << "49,N,8,1" << "prędkość";
+    QTest::newRow("baud above 4000000") << "4000001,N,8,1" << "prędkość";
+    QTest::newRow("negative baud") << "-9600,N,8,1" << "prędkość";
+    QTest::newRow("fractional baud") << "9600.5,N,8,1" << "prędkość";
+    QTest::newRow("empty parity") << "9600,,8,1" << "parzystość";
+    QTest::newRow("parity word") << "9600,None,8,1" << "parzystość";
+    QTest::newRow("data bits word") << "9600,N,eight,1" << "bitów danych";
+    QTest::newRow("data bits 9") << "9600,N,9,1" << "bitów danych";
+    QTest::newRow("stop 0") << "9600,N,8,0" << "bitów stopu";
+    QTest::newRow("stop 2.5") << "9600,N,8,2.5" << "bitów stopu";
+    QTest::newRow("three fields") << "9600,N,8" << "czterech pól";
+    QTest::newRow("semicolons") << "9600;N;8;1" << "czterech pól";
+    QTest::newRow("trailing comma") << "9600,N,8,1," << "czterech pól";
 }
 
 void tst_LineSettings::rejectsWhatIsNotASetting()
 {
     QFETCH(QString, text);
+    QFETCH(QString, complaint);
     try {
         LineSettings::parse(text);
         QFAIL("accepted");
     } catch (const CommError &e) {
         QCOMPARE(e.number(), int(CommError::InvalidPropertyValue));
-        QVERIFY2(e.detail().contains(text), qPrintable(e.detail()));
+        QVERIFY2(e.detail().contains(u'"' + text + u'"'), qPrintable(e.detail()));
+        QVERIFY2(e.description().contains(complaint), qPrintable(e.description()));
     }
 }
 

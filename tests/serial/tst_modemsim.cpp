@@ -9,7 +9,7 @@
 
 namespace {
 
-// modemsim running in the background, its terminal path read from stdout.
+// modemsim in the background; it prints its terminal's path first.
 struct ModemSim
 {
     QProcess process;
@@ -48,7 +48,6 @@ struct Port
             if (comm.CommEvent() == CommControl::comEvReceive)
                 received += comm.Input();
         });
-        comm.setSettings(QStringLiteral("9600,N,8,1"));
         comm.setRThreshold(1);
         comm.setDTREnable(true);
         comm.setRTSEnable(true);
@@ -62,38 +61,13 @@ class TestModemSim : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void answersThroughSerialPort_data();
     void answersThroughSerialPort();
-    void linksAndCleansUp_data();
-    void linksAndCleansUp();
-    void refusesToReplaceAFile();
-    void helpAndVersion();
+    void commandLine_data();
+    void commandLine();
 };
 
-void TestModemSim::answersThroughSerialPort()
-{
-    ModemSim sim;
-    QVERIFY(sim.start());
-    QVERIFY2(sim.path.startsWith(QStringLiteral("/dev/")), qPrintable(sim.path));
-
-    {
-        Port port(sim.path);
-        port.comm.setPortOpen(true);
-        port.comm.setOutput("ATI\r");
-        QTRY_VERIFY2_WITH_TIMEOUT(port.received.endsWith("\r\nOK\r\n"), port.received, 10000);
-        QCOMPARE(port.received, QByteArray("ATI\r\r\nMODEMTERM SIMULATED MODEM\r\n\r\nOK\r\n"));
-        port.comm.setPortOpen(false);
-    }
-    // The terminal side can be closed and opened again, at another speed.
-    Port port(sim.path);
-    port.comm.setSettings(QStringLiteral("115200,N,8,1"));
-    port.comm.setPortOpen(true);
-    port.comm.setOutput("AT&V\r");
-    QTRY_VERIFY2_WITH_TIMEOUT(port.received.endsWith("\r\nOK\r\n"), port.received, 10000);
-    QVERIFY2(port.received.contains("LINE: 115200,N,8,1"), port.received);
-    QCOMPARE(sim.process.state(), QProcess::Running);
-}
-
-void TestModemSim::linksAndCleansUp_data()
+void TestModemSim::answersThroughSerialPort_data()
 {
     QTest::addColumn<int>("signal");
     QTest::addColumn<bool>("staleLink");
@@ -101,7 +75,7 @@ void TestModemSim::linksAndCleansUp_data()
     QTest::newRow("SIGINT, stale link replaced") << int(SIGINT) << true;
 }
 
-void TestModemSim::linksAndCleansUp()
+void TestModemSim::answersThroughSerialPort()
 {
     QFETCH(int, signal);
     QFETCH(bool, staleLink);
@@ -109,59 +83,65 @@ void TestModemSim::linksAndCleansUp()
     const QString link = dir.filePath(QStringLiteral("modem"));
     if (staleLink)
         QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-terminal"), link));
-
     ModemSim sim;
     QVERIFY(sim.start({QStringLiteral("--link"), link}));
     QCOMPARE(QFileInfo(link).symLinkTarget(), sim.path);
-
+    {
+        Port port(sim.path);
+        port.comm.setPortOpen(true);
+        port.comm.setOutput("ATI\r");
+        QTRY_VERIFY2_WITH_TIMEOUT(port.received.endsWith("\r\nOK\r\n"), port.received, 10000);
+        QCOMPARE(port.received, QByteArray("ATI\r\r\nMODEMTERM SIMULATED MODEM\r\n\r\nOK\r\n"));
+    }
+    // Opened again, through the link, at another speed.
     Port port(link);
+    port.comm.setSettings(QStringLiteral("115200,N,8,1"));
     port.comm.setPortOpen(true);
-    port.comm.setOutput("AT\r");
-    QTRY_COMPARE_WITH_TIMEOUT(port.received, QByteArray("AT\r\r\nOK\r\n"), 10000);
+    port.comm.setOutput("AT&V\r");
+    QTRY_VERIFY2_WITH_TIMEOUT(port.received.endsWith("\r\nOK\r\n"), port.received, 10000);
+    QVERIFY2(port.received.contains("LINE: 115200,N,8,1"), port.received);
 
     ::kill(pid_t(sim.process.processId()), signal);
     QVERIFY(sim.process.waitForFinished(10000));
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
-    port.comm.setPortOpen(false);
 }
 
-void TestModemSim::refusesToReplaceAFile()
+void TestModemSim::commandLine_data()
 {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("--link") << QByteArray();
+    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray(MODEMTERM_VERSION) << QByteArray();
+    QTest::newRow("extra argument") << QStringList{"extra"} << 2 << QByteArray() << QByteArray();
+    QTest::newRow("link over a file") << QStringList{"--link", "FILE"} << 1 << QByteArray()
+                                      << QByteArray("nie jest dowiązaniem");
+}
+
+void TestModemSim::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("notes.txt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("keep me");
+    QFile file(dir.filePath(QStringLiteral("notes.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
     file.close();
+    arguments.replaceInStrings(QStringLiteral("FILE"), file.fileName());
 
     QProcess process;
-    process.start(QStringLiteral(MODEMSIM_PATH), {QStringLiteral("--link"), path});
+    process.start(QStringLiteral(MODEMSIM_PATH), arguments);
     QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 1);
-    QVERIFY(process.readAllStandardError().contains("nie jest dowiązaniem"));
-    QVERIFY(process.readAllStandardOutput().isEmpty());
+    QCOMPARE(process.exitCode(), exitCode);
+    const QByteArray stdOut = process.readAllStandardOutput();
+    QVERIFY2(out.isEmpty() ? exitCode == 0 || stdOut.isEmpty() : stdOut.contains(out), stdOut);
+    QVERIFY(process.readAllStandardError().contains(err));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("keep me"));
-}
-
-void TestModemSim::helpAndVersion()
-{
-    QProcess process;
-    process.start(QStringLiteral(MODEMSIM_PATH), {QStringLiteral("--help")});
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
-    QVERIFY(process.readAllStandardOutput().contains("--link"));
-
-    process.start(QStringLiteral(MODEMSIM_PATH), {QStringLiteral("--version")});
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
-    QVERIFY(process.readAllStandardOutput().contains(MODEMTERM_VERSION));
-
-    process.start(QStringLiteral(MODEMSIM_PATH), {QStringLiteral("extra")});
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(file.readAll(), QByteArray("keep me")); // never replaced
 }
 
 QTEST_GUILESS_MAIN(TestModemSim)

@@ -1,60 +1,13 @@
 #include "commtesting.h"
+#include "fakecomm.h"
 #include "portnaming.h"
 #include "portrouter.h"
 #include "pseudoterminal.h"
 #include "serialportcomm.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
-
-namespace {
-
-// A back end a special device name stands for; it records what it was told
-// and lets the test play the device.
-class StandInComm : public CommControl
-{
-public:
-    using CommControl::CommControl;
-
-    void setPortOpen(bool open) override
-    {
-        if (open && refuseOpen)
-            throw CommError(CommError::PortInUse, QStringLiteral("stand-in"));
-        m_open = open;
-    }
-    bool PortOpen() const override { return m_open; }
-    void setOutput(const QByteArray &bytes) override { sent += bytes; }
-    QByteArray Input() override { return std::exchange(waiting, {}); }
-    bool CDHolding() const override { return cd; }
-    bool CTSHolding() const override { return false; }
-    bool DSRHolding() const override { return dsr; }
-
-    void receive(const QByteArray &bytes)
-    {
-        waiting += bytes;
-        raiseComm(comEvReceive);
-    }
-    void changeDsr(bool on)
-    {
-        dsr = on;
-        raiseComm(comEvDSR);
-    }
-    void fail() {
-        m_open = false;
-        Q_EMIT PortFailed(CommError(CommError::DeviceLost, QStringLiteral("stand-in")));
-    }
-
-    bool refuseOpen = false;
-    QByteArray sent;
-    QByteArray waiting;
-    bool dsr = false;
-    bool cd = true;
-
-private:
-    bool m_open = false;
-};
-
-} // namespace
 
 class tst_PortRouter : public QObject
 {
@@ -62,69 +15,54 @@ class tst_PortRouter : public QObject
 
 private Q_SLOTS:
     void portNumbersNameDevices();
-    void rebindingOnePortLeavesTheOthers();
     void opensARealDeviceAndForwardsTraffic();
     void specialNameBuildsItsBackEnd();
-    void backEndFailingClosesThePort();
-    void failedOpeningLeavesThePortClosed();
-    void closedPortRefusesTraffic();
+    void failuresLeaveThePortClosed();
 };
 
 void tst_PortRouter::portNumbersNameDevices()
 {
     PortRouter router;
     QCOMPARE(router.deviceName(1), QStringLiteral("/dev/ttyS0"));
-    QCOMPARE(router.deviceName(2), QStringLiteral("/dev/ttyS1"));
     QCOMPARE(router.deviceName(99), QStringLiteral("/dev/ttyS98"));
+    router.bindPort(PortNaming::StartupPort, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(router.deviceName(2), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(router.deviceName(3), QStringLiteral("/dev/ttyS2")); // the others stay
+    QCOMPARE(thrownNumber([&] { router.setCommPort(0); }), int(CommError::PortNotFound));
 
-    QCOMPARE(PortNaming::systemDeviceName(QStringLiteral("COM3")), QStringLiteral("/dev/ttyS2"));
     QCOMPARE(PortNaming::systemDeviceName(QStringLiteral("com12")), QStringLiteral("/dev/ttyS11"));
     for (const char *unchanged : {"/dev/ttyUSB0", "sim", "COM0", "COM", "COM3x", "ttyACM0"})
         QCOMPARE(PortNaming::systemDeviceName(QString::fromLatin1(unchanged)), QString::fromLatin1(unchanged));
-}
-
-void tst_PortRouter::rebindingOnePortLeavesTheOthers()
-{
-    PortRouter router;
-    router.bindPort(PortNaming::StartupPort, QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(router.deviceName(2), QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(router.deviceName(1), QStringLiteral("/dev/ttyS0"));
-    QCOMPARE(router.deviceName(3), QStringLiteral("/dev/ttyS2"));
-    router.bindPort(2, QStringLiteral("sim"));
-    QCOMPARE(router.deviceName(2), QStringLiteral("sim"));
 }
 
 void tst_PortRouter::opensARealDeviceAndForwardsTraffic()
 {
     PseudoTerminal pty;
     PortRouter router;
+    QCOMPARE(thrownNumber([&] { router.setOutput("AT\r"); }), int(CommError::PortNotOpen));
+    QCOMPARE(thrownNumber([&] { router.Input(); }), int(CommError::PortNotOpen));
+    router.setPortOpen(false); // closing a closed port is harmless
+
     router.bindPort(2, pty.slavePath());
     router.setCommPort(2);
     router.setSettings(QStringLiteral("9600,N,8,1"));
     router.setRThreshold(1);
     router.setDTREnable(true);
     router.setPortOpen(true);
-    QVERIFY(router.PortOpen());
     auto *serial = qobject_cast<SerialPortComm *>(router.backEnd());
     QVERIFY(serial);
     QCOMPARE(serial->deviceName(), pty.slavePath());
-    QCOMPARE(serial->Settings(), QStringLiteral("9600,N,8,1"));
     QCOMPARE(serial->RThreshold(), 1);
     QVERIFY(serial->DTREnable());
     QCOMPARE(thrownNumber([&] { router.setCommPort(3); }), int(CommError::PortAlreadyOpen));
 
     router.setOutput("AT\r");
     QCOMPARE(pty.read(3), QByteArray("AT\r"));
-
     QByteArray received;
-    connect(&router, &CommControl::OnComm, this, [&] {
-        QCOMPARE(router.CommEvent(), int(CommControl::comEvReceive));
-        received += router.Input();
-    });
+    connect(&router, &CommControl::OnComm, this, [&] { received += router.Input(); });
     QVERIFY(pty.write("OK\r\n"));
     QTRY_COMPARE(received, QByteArray("OK\r\n"));
 
-    // Settings changed while open reach the device; malformed ones change nothing.
     router.setSettings(QStringLiteral("19200,N,8,1"));
     QCOMPARE(serial->Settings(), QStringLiteral("19200,N,8,1"));
     QCOMPARE(thrownNumber([&] { router.setSettings(QStringLiteral("19200;N;8;1")); }),
@@ -132,31 +70,25 @@ void tst_PortRouter::opensARealDeviceAndForwardsTraffic()
     QCOMPARE(router.Settings(), QStringLiteral("19200,N,8,1"));
 
     router.setPortOpen(false);
-    QVERIFY(!router.PortOpen());
     QVERIFY(!router.backEnd());
-    QVERIFY(router.DTREnable());
+    QVERIFY(router.DTREnable()); // remembered for the next opening
 }
 
 void tst_PortRouter::specialNameBuildsItsBackEnd()
 {
     PortRouter router;
-    QPointer<StandInComm> standIn;
-    router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) {
-        standIn = new StandInComm(parent);
-        return standIn.data();
-    });
+    QPointer<FakeComm> fake;
+    router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) { return fake = new FakeComm(parent); });
     router.bindPort(2, QStringLiteral("SIM"));
     router.setCommPort(2);
     router.setSettings(QStringLiteral("2400,E,7,1"));
     router.setRThreshold(1);
     router.setRTSEnable(true);
     router.setPortOpen(true);
-    QVERIFY(standIn);
-    QCOMPARE(router.backEnd(), standIn.data());
-    QCOMPARE(standIn->Settings(), QStringLiteral("2400,E,7,1"));
-    QCOMPARE(standIn->RThreshold(), 1);
-    QVERIFY(standIn->RTSEnable());
-    QVERIFY(!standIn->DTREnable());
+    QVERIFY(fake);
+    QCOMPARE(router.backEnd(), fake.data());
+    QCOMPARE(fake->log(), (QStringList{"Settings=2400,E,7,1", "RThreshold=1", "DTREnable=false",
+                                       "RTSEnable=true", "PortOpen=true"}));
 
     QList<int> codes;
     QByteArray received;
@@ -165,86 +97,55 @@ void tst_PortRouter::specialNameBuildsItsBackEnd()
         if (router.CommEvent() == CommControl::comEvReceive)
             received += router.Input();
     });
-    standIn->receive("RING\r\n");
-    standIn->changeDsr(true);
+    fake->receive("RING\r\n");
+    fake->setLines(true, false, true);
+    fake->raise(CommControl::comEvDSR);
     QCOMPARE(codes, (QList<int>{CommControl::comEvReceive, CommControl::comEvDSR}));
     QCOMPARE(received, QByteArray("RING\r\n"));
-    QVERIFY(router.DSRHolding());
-    QVERIFY(router.CDHolding());
-    QVERIFY(!router.CTSHolding());
-
+    QVERIFY(router.DSRHolding() && router.CDHolding() && !router.CTSHolding());
     router.setOutput("ATA\r");
-    QCOMPARE(standIn->sent, QByteArray("ATA\r"));
-    router.setDTREnable(true);
-    QVERIFY(standIn->DTREnable());
+    QCOMPARE(fake->writes(), QList<QByteArray>{"ATA\r"});
+    router.setDTREnable(true); // reaches the open back end at once
+    QVERIFY(fake->DTREnable());
 
     router.setPortOpen(false);
     QVERIFY(!router.CDHolding());
-    QTRY_VERIFY(!standIn); // disposed of once closed
+    QTRY_VERIFY(!fake); // disposed of once closed
 }
 
-void tst_PortRouter::backEndFailingClosesThePort()
-{
-    PortRouter router;
-    QPointer<StandInComm> standIn;
-    router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) {
-        standIn = new StandInComm(parent);
-        return standIn.data();
-    });
-    router.bindPort(2, QStringLiteral("sim"));
-    router.setCommPort(2);
-    router.setPortOpen(true);
-    QSignalSpy failed(&router, &CommControl::PortFailed);
-
-    standIn->fail();
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(failed.at(0).at(0).value<CommError>().number(), int(CommError::DeviceLost));
-    QVERIFY(!router.PortOpen());
-    QCOMPARE(thrownNumber([&] { router.setOutput("x"); }), int(CommError::PortNotOpen));
-    QTRY_VERIFY(!standIn);
-
-    // The port can be opened again afterwards.
-    router.setPortOpen(true);
-    QVERIFY(router.PortOpen());
-}
-
-void tst_PortRouter::failedOpeningLeavesThePortClosed()
+void tst_PortRouter::failuresLeaveThePortClosed()
 {
     PortRouter router;
     router.bindPort(2, QStringLiteral("/dev/ttyS_modemterm_missing"));
     router.setCommPort(2);
-    try {
-        router.setPortOpen(true);
-        QFAIL("a missing device opened");
-    } catch (const CommError &e) {
-        QCOMPARE(e.number(), int(CommError::PortNotFound));
-        QVERIFY(e.detail().contains(QLatin1String("/dev/ttyS_modemterm_missing")));
-    }
-    QVERIFY(!router.PortOpen());
-    QVERIFY(!router.backEnd());
+    QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortNotFound));
+    QVERIFY(!router.PortOpen() && !router.backEnd());
 
-    QPointer<StandInComm> standIn;
-    router.registerDevice(QStringLiteral("busy"), [&](QObject *parent) {
-        standIn = new StandInComm(parent);
-        standIn->refuseOpen = true;
-        return standIn.data();
+    QPointer<FakeComm> fake;
+    bool refuse = true;
+    router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) {
+        fake = new FakeComm(parent);
+        if (refuse)
+            fake->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
+        return fake.data();
     });
-    router.bindPort(2, QStringLiteral("busy"));
+    router.bindPort(2, QStringLiteral("sim"));
     QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortInUse));
     QVERIFY(!router.PortOpen());
-    QTRY_VERIFY(!standIn);
-}
+    QTRY_VERIFY(!fake);
 
-void tst_PortRouter::closedPortRefusesTraffic()
-{
-    PortRouter router;
-    QCOMPARE(thrownNumber([&] { router.setOutput("AT\r"); }), int(CommError::PortNotOpen));
-    QCOMPARE(thrownNumber([&] { router.Input(); }), int(CommError::PortNotOpen));
-    QVERIFY(!router.CTSHolding());
-    router.setPortOpen(false); // closing a closed port is harmless
-    router.setDTREnable(true); // remembered for the next opening
-    QVERIFY(router.DTREnable());
-    QCOMPARE(thrownNumber([&] { router.setCommPort(0); }), int(CommError::PortNotFound));
+    // A back end failing while open closes the port, which opens again later.
+    refuse = false;
+    router.setPortOpen(true);
+    QSignalSpy failed(&router, &CommControl::PortFailed);
+    fake->fail(CommError(CommError::DeviceLost));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.at(0).at(0).value<CommError>().number(), int(CommError::DeviceLost));
+    QVERIFY(!router.PortOpen());
+    QCOMPARE(thrownNumber([&] { router.setOutput("x"); }), int(CommError::PortNotOpen));
+    QTRY_VERIFY(!fake);
+    router.setPortOpen(true);
+    QVERIFY(router.PortOpen());
 }
 
 QTEST_GUILESS_MAIN(tst_PortRouter)

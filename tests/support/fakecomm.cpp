@@ -1,50 +1,17 @@
 #include "fakecomm.h"
 
-FakeComm::FakeComm(QObject *parent)
-    : CommControl(parent)
-{
-}
+#include <utility>
 
-void FakeComm::failOn(Operation op, const CommError &error, int times)
-{
-    m_failures.insert(op, Failure{error, times});
-}
+namespace {
 
-void FakeComm::setLines(bool cd, bool cts, bool dsr)
-{
-    m_cd = cd;
-    m_cts = cts;
-    m_dsr = dsr;
-}
-
-void FakeComm::queueInput(const QByteArray &bytes)
-{
-    m_input.append(bytes);
-}
-
-void FakeComm::receive(const QByteArray &bytes)
-{
-    queueInput(bytes);
-    raiseComm(comEvReceive);
-}
-
-void FakeComm::fail(const CommError &error)
-{
-    m_open = false;
-    Q_EMIT PortFailed(error);
-}
-
-QString FakeComm::escaped(const QByteArray &bytes)
+// Bytes as in C source: printable ASCII as is, \r \n \t, others \xNN.
+QString escaped(const QByteArray &bytes)
 {
     QString out;
     for (const char c : bytes) {
         const uchar b = uchar(c);
-        if (b == '\r')
-            out += QStringLiteral("\\r");
-        else if (b == '\n')
-            out += QStringLiteral("\\n");
-        else if (b == '\t')
-            out += QStringLiteral("\\t");
+        if (b == '\r' || b == '\n' || b == '\t')
+            out += b == '\r' ? u"\\r" : b == '\n' ? u"\\n" : u"\\t";
         else if (b >= 0x20 && b < 0x7f && b != '\\')
             out += QLatin1Char(c);
         else
@@ -53,16 +20,18 @@ QString FakeComm::escaped(const QByteArray &bytes)
     return out;
 }
 
+QString onOff(const char *name, bool on)
+{
+    return QLatin1String(name) + (on ? u"=true" : u"=false");
+}
+
+} // namespace
+
 void FakeComm::record(Operation op, const QString &entry) const
 {
     m_log.append(entry);
-    auto it = m_failures.find(op);
-    if (it == m_failures.end())
-        return;
-    const CommError error = it->error;
-    if (it->remaining > 0 && --it->remaining == 0)
-        m_failures.erase(it);
-    throw error;
+    if (m_failures.contains(op))
+        throw m_failures.take(op);
 }
 
 void FakeComm::setCommPort(int port)
@@ -85,8 +54,7 @@ void FakeComm::setRThreshold(int threshold)
 
 void FakeComm::setPortOpen(bool open)
 {
-    record(open ? OpenPort : ClosePort, open ? QStringLiteral("PortOpen=true")
-                                             : QStringLiteral("PortOpen=false"));
+    record(open ? OpenPort : ClosePort, onOff("PortOpen", open));
     if (open && m_open)
         throw CommError(CommError::PortAlreadyOpen);
     m_open = open;
@@ -108,32 +76,14 @@ QByteArray FakeComm::Input()
     return std::exchange(m_input, {});
 }
 
-bool FakeComm::CDHolding() const
-{
-    record(ReadCD, QStringLiteral("CDHolding"));
-    return m_open && m_cd;
-}
-
-bool FakeComm::CTSHolding() const
-{
-    record(ReadCTS, QStringLiteral("CTSHolding"));
-    return m_open && m_cts;
-}
-
-bool FakeComm::DSRHolding() const
-{
-    record(ReadDSR, QStringLiteral("DSRHolding"));
-    return m_open && m_dsr;
-}
-
 void FakeComm::setDTREnable(bool on)
 {
-    record(SetDTR, on ? QStringLiteral("DTREnable=true") : QStringLiteral("DTREnable=false"));
+    record(SetDTR, onOff("DTREnable", on));
     CommControl::setDTREnable(on);
 }
 
 void FakeComm::setRTSEnable(bool on)
 {
-    record(SetRTS, on ? QStringLiteral("RTSEnable=true") : QStringLiteral("RTSEnable=false"));
+    record(SetRTS, onOff("RTSEnable", on));
     CommControl::setRTSEnable(on);
 }

@@ -7,56 +7,33 @@
 #include <QList>
 #include <QStringList>
 
-#include <utility>
-
 // A serial control for tests. It records every operation in order, as text
 // such as "CommPort=2", "PortOpen=true", "Output=AT\r" or "Input", and lets the
-// test set the modem inputs, queue received bytes, raise any OnComm code,
-// report a failed port, and make any operation throw a chosen CommError.
+// test set the modem inputs, raise any OnComm code, report a failed port, and
+// make any operation throw a chosen CommError.
 class FakeComm : public CommControl
 {
     Q_OBJECT
 
 public:
-    enum Operation {
-        SetCommPort,
-        SetSettings,
-        SetRThreshold,
-        OpenPort,
-        ClosePort,
-        SetOutput,
-        TakeInput,
-        ReadCD,
-        ReadCTS,
-        ReadDSR,
-        SetDTR,
-        SetRTS,
-    };
+    enum Operation { SetCommPort, SetSettings, SetRThreshold, OpenPort, ClosePort, SetOutput,
+                     TakeInput, ReadCD, ReadCTS, ReadDSR, SetDTR, SetRTS };
 
-    explicit FakeComm(QObject *parent = nullptr);
+    using CommControl::CommControl;
 
-    // The next `times` calls of `op` throw `error` (after being recorded).
-    void failOn(Operation op, const CommError &error, int times = 1);
-    // Every call of `op` throws `error` from now on.
-    void failAlways(Operation op, const CommError &error) { failOn(op, error, -1); }
-
-    void setLines(bool cd, bool cts, bool dsr);
-    // Queues bytes for Input() without raising an event.
-    void queueInput(const QByteArray &bytes);
+    // The next call of `op` throws `error` (after being recorded).
+    void failOn(Operation op, const CommError &error) { m_failures.insert(op, error); }
+    void setLines(bool cd, bool cts, bool dsr) { m_cd = cd, m_cts = cts, m_dsr = dsr; }
     // Queues bytes and raises OnComm with the receive code.
-    void receive(const QByteArray &bytes);
-    // Raises OnComm with any code.
+    void receive(const QByteArray &bytes) { m_input += bytes, raiseComm(comEvReceive); }
     void raise(int code) { raiseComm(code); }
     // Closes the port and raises PortFailed, as a back end does when the device goes away.
-    void fail(const CommError &error);
+    void fail(const CommError &error) { m_open = false, Q_EMIT PortFailed(error); }
 
     QStringList log() const { return m_log; }
     void clearLog() { m_log.clear(); }
     // The payload of every Output, in order.
     QList<QByteArray> writes() const { return m_writes; }
-
-    // Bytes shown as in C source: printable ASCII as is, \r \n \t, others \xNN.
-    static QString escaped(const QByteArray &bytes);
 
     void setCommPort(int port) override;
     void setSettings(const QString &settings) override;
@@ -65,9 +42,9 @@ public:
     bool PortOpen() const override { return m_open; }
     void setOutput(const QByteArray &bytes) override;
     QByteArray Input() override;
-    bool CDHolding() const override;
-    bool CTSHolding() const override;
-    bool DSRHolding() const override;
+    bool CDHolding() const override { return record(ReadCD, "CDHolding"), m_open && m_cd; }
+    bool CTSHolding() const override { return record(ReadCTS, "CTSHolding"), m_open && m_cts; }
+    bool DSRHolding() const override { return record(ReadDSR, "DSRHolding"), m_open && m_dsr; }
     void setDTREnable(bool on) override;
     void setRTSEnable(bool on) override;
 
@@ -77,15 +54,6 @@ private:
     mutable QStringList m_log;
     QList<QByteArray> m_writes;
     QByteArray m_input;
-    bool m_open = false;
-    bool m_cd = false;
-    bool m_cts = false;
-    bool m_dsr = false;
-
-    struct Failure
-    {
-        CommError error;
-        int remaining; // -1: for ever
-    };
-    mutable QHash<int, Failure> m_failures;
+    bool m_open = false, m_cd = false, m_cts = false, m_dsr = false;
+    mutable QHash<int, CommError> m_failures;
 };

@@ -13,6 +13,14 @@ ModalWatcher::ModalWatcher(QObject *parent)
     m_timer.start();
 }
 
+QStringList ModalWatcher::texts() const
+{
+    QStringList out;
+    for (const Box &box : m_boxes)
+        out.append(box.text);
+    return out;
+}
+
 void ModalWatcher::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
@@ -33,10 +41,9 @@ void ModalWatcher::poll()
         return; // the handler is still working with it
     modal->setProperty("modalWatcherSeen", true);
     ++m_dialogs;
-    // Run the handler outside this timer's slot: Qt does not fire a timer
-    // again from within its own slot, and the handler may bring up boxes.
-    QPointer<QWidget> target(modal);
-    QTimer::singleShot(0, this, [this, target] {
+    // Outside this slot: Qt does not fire a timer from within its own slot, and
+    // the handler may bring up boxes.
+    QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
         if (!target)
             return;
         if (m_handler)

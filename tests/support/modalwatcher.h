@@ -3,14 +3,12 @@
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
-#include <QString>
 #include <QTimer>
 
 #include <functional>
 
-// Watches for modal windows while a test runs: every message box that comes up
-// is recorded (title, text, icon, buttons) and closed with its first button;
-// any other modal window goes to the handler, if one is set, or is rejected.
+// Records and closes (with its first button) every message box that comes up
+// while a test runs; any other modal window goes to the handler, or is rejected.
 class ModalWatcher : public QObject
 {
     Q_OBJECT
@@ -29,6 +27,7 @@ public:
 
     QList<Box> boxes() const { return m_boxes; }
     qsizetype count() const { return m_boxes.size(); }
+    QStringList texts() const;
     void clear() { m_boxes.clear(); }
 
     // Called, once each, for modal windows that are not message boxes.
