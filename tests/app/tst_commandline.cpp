@@ -42,17 +42,11 @@ private:
     }
 
 private Q_SLOTS:
-    void noArgumentsKeepsTheUsualPort()
-    {
-        const CommandLine cl = parse({});
-        QCOMPARE(cl.action, CommandLine::Action::Run);
-        QVERIFY(cl.port.isEmpty());
-    }
-
     void portNamesAreAccepted_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("port");
+        QTest::newRow("none: the usual port") << QStringList() << QString();
         QTest::newRow("path") << QStringList{"--port", "/dev/ttyUSB0"} << QStringLiteral("/dev/ttyUSB0");
         QTest::newRow("equals") << QStringList{"--port=/dev/pts/3"} << QStringLiteral("/dev/pts/3");
         QTest::newRow("COMn") << QStringList{"--port", "COM5"} << QStringLiteral("COM5");

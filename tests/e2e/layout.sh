@@ -22,7 +22,7 @@ layout_holds() {
     # left of the first box; it runs the whole client width.
     local x=$((GX + $(e2e_px 150 "$s"))) bg edge want l r
     bg=$(e2e_pixel "$SHOT" "$x" $((TOP + 1)))
-    edge=$(e2e_region "$SHOT" "$x" "$TOP" 1 $(e2e_px 600 "$s") | awk -v bg="$bg" '$3 != bg { print $2; exit }')
+    edge=$(e2e_region "$SHOT" "$x" "$TOP" 1 "$(e2e_px 600 "$s")" | awk -v bg="$bg" '$3 != bg { print $2; exit }')
     want=$((TOP + $(e2e_px 250 "$s")))
     [ -n "$edge" ] && e2e_near "$edge" "$want" "$tol" ||
         { E2E_WHY="text area top at y=${edge:-none}, expected $want"; return 1; }
@@ -39,7 +39,7 @@ layout_holds() {
     local clock clock_left
     clock=$((GX + cw - $(e2e_px 800 "$s")))
     clock_left=$(e2e_region "$SHOT" $((clock - $(e2e_px 450 "$s"))) "$TOP" \
-                            $(( $(e2e_px 450 "$s") + 40 )) $(e2e_px 240 "$s") |
+                            $(( $(e2e_px 450 "$s") + 40 )) "$(e2e_px 240 "$s")" |
         awk '{ r = ("0x" substr($3, 1, 2)) + 0; g = ("0x" substr($3, 3, 2)) + 0; b = ("0x" substr($3, 5, 2)) + 0 }
              0.3 * r + 0.59 * g + 0.11 * b < 110 { print $1 }' | sort -n | head -n1)
     [ -n "$clock_left" ] && [ "$clock_left" -ge $((clock - tol)) ] &&

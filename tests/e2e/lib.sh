@@ -6,7 +6,7 @@ E2E_NAME=$(basename "$0" .sh)
 ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$E2E_NAME
 STEP_TIMEOUT=${E2E_STEP_TIMEOUT:-20}    # seconds for any one awaited condition
 E2E_T0=${EPOCHREALTIME/[.,]/}
-E2E_PIDS=() E2E_XVFB_PID= E2E_RUNTIME= E2E_STEP=0 E2E_A11Y=
+E2E_PIDS=() E2E_XVFB_PID='' E2E_RUNTIME='' E2E_STEP=0 E2E_A11Y=''
 
 e2e_log() {
     local cs=$(( (${EPOCHREALTIME/[.,]/} - E2E_T0) / 10000 ))
@@ -55,8 +55,7 @@ e2e_init() {
              "xclip dbus-daemon libglib2.0-bin at-spi2-core)"
         exit 77
     fi
-    rm -rf "$ART"
-    mkdir -p "$ART"
+    rm -rf "$ART" && mkdir -p "$ART"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
 
@@ -145,7 +144,7 @@ e2e_focus() { e2e_wait "keyboard focus on window $1" _e2e_focused "$1"; }
 
 # Sets GX GY GW GH to the window's position and size on screen.
 e2e_geometry() {
-    local X= Y= WIDTH= HEIGHT=
+    local X='' Y='' WIDTH='' HEIGHT=''
     eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=-?[0-9]+$')"
     GX=$X GY=$Y GW=$WIDTH GH=$HEIGHT
     [ -n "$GW" ] || e2e_fail "no geometry for window $1"
@@ -206,8 +205,10 @@ _e2e_a11y_has() { # WINDOW LINE...: dumps the window's tree to A11Y, checks the 
     done
     dump=$(sed 's/^ *//' "$A11Y")
     for line in "${@:2}"; do
-        if [ "${line:0:1}" = "~" ]; then grep -qxE -- "${line:1}" <<<"$dump"; else grep -qxF -- "$line" <<<"$dump"; fi ||
-            { E2E_WHY="no \"$line\" in $(basename "$A11Y")"; return 1; }
+        case $line in
+            "~"*) grep -qxE -- "${line:1}" <<<"$dump" ;;
+            *) grep -qxF -- "$line" <<<"$dump" ;;
+        esac || { E2E_WHY="no \"$line\" in $(basename "$A11Y")"; return 1; }
     done
 }
 # e2e_a11y_expect PID WINDOW LINE...: waits until the accessible tree of PID's
@@ -279,8 +280,7 @@ e2e_boxes_are() {
         IFS=: read -r name bl bw <<<"${E2E_BOXES[$i]}"
         read -r start end colour <<<"${runs[$i]}"
         x0=$((left + $(e2e_px "$bl" "$s"))) x1=$((left + $(e2e_px $((bl + bw)) "$s") - 1))
-        want=00FF00
-        [ "${colours[$i]}" = G ] || want=FF0000
+        [ "${colours[$i]}" = G ] && want=00FF00 || want=FF0000
         e2e_near "$start" "$x0" "$tol" && e2e_near "$end" "$x1" "$tol" ||
             { E2E_WHY="$name box spans x $start-$end, expected $x0-$x1"; return 1; }
         [ "$colour" = "$want" ] || { E2E_WHY="$name box is #$colour, expected #$want"; return 1; }

@@ -11,18 +11,13 @@ QString escaped(const QByteArray &bytes)
     for (const char c : bytes) {
         const uchar b = uchar(c);
         if (b == '\r' || b == '\n' || b == '\t')
-            out += b == '\r' ? u"\\r" : b == '\n' ? u"\\n" : u"\\t";
+            out += QLatin1String(b == '\r' ? "\\r" : b == '\n' ? "\\n" : "\\t");
         else if (b >= 0x20 && b < 0x7f && b != '\\')
             out += QLatin1Char(c);
         else
             out += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
     }
     return out;
-}
-
-QString onOff(const char *name, bool on)
-{
-    return QLatin1String(name) + (on ? u"=true" : u"=false");
 }
 
 } // namespace
@@ -32,24 +27,6 @@ void FakeComm::record(Operation op, const QString &entry) const
     m_log.append(entry);
     if (m_failures.contains(op))
         throw m_failures.take(op);
-}
-
-void FakeComm::setCommPort(int port)
-{
-    record(SetCommPort, QStringLiteral("CommPort=%1").arg(port));
-    CommControl::setCommPort(port);
-}
-
-void FakeComm::setSettings(const QString &settings)
-{
-    record(SetSettings, QStringLiteral("Settings=") + settings);
-    CommControl::setSettings(settings);
-}
-
-void FakeComm::setRThreshold(int threshold)
-{
-    record(SetRThreshold, QStringLiteral("RThreshold=%1").arg(threshold));
-    CommControl::setRThreshold(threshold);
 }
 
 void FakeComm::setPortOpen(bool open)
@@ -74,16 +51,4 @@ QByteArray FakeComm::Input()
     if (!m_open)
         throw CommError(CommError::PortNotOpen);
     return std::exchange(m_input, {});
-}
-
-void FakeComm::setDTREnable(bool on)
-{
-    record(SetDTR, onOff("DTREnable", on));
-    CommControl::setDTREnable(on);
-}
-
-void FakeComm::setRTSEnable(bool on)
-{
-    record(SetRTS, onOff("RTSEnable", on));
-    CommControl::setRTSEnable(on);
 }

@@ -35,9 +35,12 @@ public:
     // The payload of every Output, in order.
     QList<QByteArray> writes() const { return m_writes; }
 
-    void setCommPort(int port) override;
-    void setSettings(const QString &settings) override;
-    void setRThreshold(int threshold) override;
+    void setCommPort(int n) override { record(SetCommPort, u"CommPort=%1"_qs.arg(n)), CommControl::setCommPort(n); }
+    void setSettings(const QString &s) override { record(SetSettings, "Settings=" + s), CommControl::setSettings(s); }
+    void setRThreshold(int n) override
+    {
+        record(SetRThreshold, u"RThreshold=%1"_qs.arg(n)), CommControl::setRThreshold(n);
+    }
     void setPortOpen(bool open) override;
     bool PortOpen() const override { return m_open; }
     void setOutput(const QByteArray &bytes) override;
@@ -45,11 +48,15 @@ public:
     bool CDHolding() const override { return record(ReadCD, "CDHolding"), m_open && m_cd; }
     bool CTSHolding() const override { return record(ReadCTS, "CTSHolding"), m_open && m_cts; }
     bool DSRHolding() const override { return record(ReadDSR, "DSRHolding"), m_open && m_dsr; }
-    void setDTREnable(bool on) override;
-    void setRTSEnable(bool on) override;
+    void setDTREnable(bool on) override { record(SetDTR, onOff("DTREnable", on)), CommControl::setDTREnable(on); }
+    void setRTSEnable(bool on) override { record(SetRTS, onOff("RTSEnable", on)), CommControl::setRTSEnable(on); }
 
 private:
     void record(Operation op, const QString &entry) const;
+    static QString onOff(const char *name, bool on)
+    {
+        return QLatin1String(name) + QLatin1String(on ? "=true" : "=false");
+    }
 
     mutable QStringList m_log;
     QList<QByteArray> m_writes;

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 
@@ -14,11 +13,6 @@ class TestMenuCommands : public QObject
     Q_OBJECT
 
 private:
-    static QAction *action(const WindowFixture &f, const QString &name)
-    {
-        return f.window->findChild<QAction *>(name);
-    }
-
     // Runs "Portu" with `answer` working the dialog once it is up.
     static void choosePort(WindowFixture &f, const std::function<void(SetCOM *)> &answer)
     {
@@ -27,59 +21,46 @@ private:
             QVERIFY(dialog);
             answer(dialog);
         });
-        action(f, QStringLiteral("mnuSetPort"))->trigger();
+        f.trigger("mnuSetPort");
         QVERIFY(!QApplication::activeModalWidget());
     }
 
-    static void click(SetCOM *dialog, const char *button)
+    static void click(SetCOM *dialog, const QString &name)
     {
-        auto *b = dialog->findChild<QAbstractButton *>(QLatin1String(button));
-        QVERIFY2(b, button);
+        auto *b = dialog->findChild<QAbstractButton *>(name);
+        QVERIFY2(b, qPrintable(name));
         b->click();
     }
 
-    static const QStringList &openingSteps(int port)
+private Q_SLOTS:
+    void modemuSendsFiveBytesInOneWrite_data()
     {
-        static QStringList steps;
-        steps = QStringList{QStringLiteral("CommPort=%1").arg(port), "Settings=9600,N,8,1",
-                            "RThreshold=1", "PortOpen=true", "Output=AT\\r", "DSRHolding",
-                            "CTSHolding", "CDHolding"};
-        return steps;
+        QTest::addColumn<bool>("portOpens");
+        QTest::newRow("open port") << true;
+        QTest::newRow("closed port only warns") << false;
     }
 
-private Q_SLOTS:
     void modemuSendsFiveBytesInOneWrite()
     {
+        QFETCH(bool, portOpens);
         WindowFixture f;
+        if (!portOpens)
+            f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
         f.start();
         f.comm->receive("OK\r\n");
         f.comm->clearLog();
-        action(f, QStringLiteral("mnuSetMod"))->trigger();
-        QCOMPARE(f.comm->log(), QStringList{"Output=AT&V\\r"});
-        QCOMPARE(f.comm->writes().last(), QByteArray("AT&V\r"));
-        QCOMPARE(f.comm->writes().last().size(), 5);
-        QCOMPARE(f.text1()->text(), QStringLiteral("OK\n"));
-        QCOMPARE(f.boxes.count(), 0);
-    }
-
-    void modemuOnAClosedPortOnlyWarns()
-    {
-        WindowFixture f;
-        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
-        f.start();
         f.boxes.clear();
-        action(f, QStringLiteral("mnuSetMod"))->trigger();
-        QCOMPARE(f.boxes.count(), 1);
-        QCOMPARE(f.boxes.boxes().first().text,
-                 QStringLiteral("Nieznany błąd nr 8012 ") + CommError::describe(8012));
-        QVERIFY(f.comm->writes().isEmpty());
+        f.trigger("mnuSetMod");
+        QCOMPARE(f.comm->log(), QStringList{"Output=AT&V\\r"});
+        QCOMPARE(f.comm->writes(), portOpens ? (QList<QByteArray>{"AT\r", "AT&V\r"}) : QList<QByteArray>());
+        QCOMPARE(f.boxes.texts(), portOpens ? QStringList() : QStringList{warningText(CommError::PortNotOpen)});
     }
 
     void aboutShowsItsBox()
     {
         WindowFixture f;
         f.start();
-        action(f, QStringLiteral("mnuAbout"))->trigger();
+        f.trigger("mnuAbout");
         QCOMPARE(f.boxes.count(), 1);
         const ModalWatcher::Box box = f.boxes.boxes().first();
         QCOMPARE(box.title, QStringLiteral("About"));
@@ -91,33 +72,33 @@ private Q_SLOTS:
         QVERIFY(lines[1].contains(QStringLiteral("modemterm " MODEMTERM_VERSION)));
     }
 
-    // "Wyjdź" unloads the window (closing the port) and then asks the program to end.
+    // "Wyjdź" unloads the window (closing the port, reporting a failure) and
+    // then asks the program to end.
+    void wyjdzClosesThePortAndEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("closeFails");
+        QTest::newRow("closes") << false;
+        QTest::newRow("close fails") << true;
+    }
+
     void wyjdzClosesThePortAndEndsTheProgram()
     {
+        QFETCH(bool, closeFails);
         WindowFixture f;
         f.start();
         f.comm->clearLog();
+        if (closeFails)
+            f.comm->failOn(FakeComm::ClosePort, CommError(CommError::UnknownFailure));
         QSignalSpy end(f.window.get(), &OknoTerma::programEndRequested);
-        connect(f.window.get(), &OknoTerma::programEndRequested, f.comm, [&f] {
+        connect(f.window.get(), &OknoTerma::programEndRequested, f.comm, [&f, closeFails] {
             QCOMPARE(f.comm->log(), QStringList{"PortOpen=false"}); // unloaded first
+            QCOMPARE(f.boxes.count(), closeFails ? 1 : 0);
         });
-        action(f, QStringLiteral("mnuWyjdź"))->trigger();
+        f.trigger("mnuWyjdź");
         QCOMPARE(end.count(), 1);
         QCOMPARE(end.first().first().toInt(), 0);
         QVERIFY(!f.window->isVisible());
-        QVERIFY(!f.comm->PortOpen());
-        QCOMPARE(f.boxes.count(), 0);
-    }
-
-    void wyjdzReportsAFailedCloseAndStillEnds()
-    {
-        WindowFixture f;
-        f.start();
-        f.comm->failOn(FakeComm::ClosePort, CommError(CommError::UnknownFailure));
-        QSignalSpy end(f.window.get(), &OknoTerma::programEndRequested);
-        action(f, QStringLiteral("mnuWyjdź"))->trigger();
-        QCOMPARE(f.boxes.count(), 1);
-        QCOMPARE(end.count(), 1);
+        QCOMPARE(f.comm->PortOpen(), closeFails);
     }
 
     // The dialog starts from the window's port, is modal, and the clock ticks on.
@@ -137,130 +118,87 @@ private Q_SLOTS:
             const QString before = zegar->text();
             QTRY_VERIFY_WITH_TIMEOUT(zegar->text() != before, 3000);
             checked = true;
-            click(dialog, "cmdAnuluj");
+            click(dialog, u"cmdAnuluj"_qs);
         });
         QVERIFY(checked);
         QCOMPARE(f.boxes.dialogsSeen(), 1);
     }
 
-    void choosingAnotherPortSwitchesAndGreets()
+    void choosingAPort_data()
     {
-        WindowFixture f;
-        f.start();
-        f.comm->clearLog();
-        choosePort(f, [](SetCOM *dialog) {
-            dialog->findChild<QRadioButton *>(QStringLiteral("SetCOM3"))->click();
-            click(dialog, "cmdZastosuj");
-        });
-        QCOMPARE(f.window->PortComNR, quint8(3));
-        QCOMPARE(f.comm->log(), QStringList{"PortOpen=false"} + openingSteps(3));
-        QCOMPARE(f.comm->writes(), (QList<QByteArray>{"AT\r", "AT\r"}));
-        QCOMPARE(f.boxes.count(), 0);
-
-        // A typed number, through "Zapisz".
-        f.comm->clearLog();
-        choosePort(f, [](SetCOM *dialog) {
-            auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("txtNRcom"));
-            field->setText(QStringLiteral("17"));
-            click(dialog, "cmdZapisz");
-        });
-        QCOMPARE(f.window->PortComNR, quint8(17));
-        QCOMPARE(f.comm->log(), QStringList{"PortOpen=false"} + openingSteps(17));
+        QTest::addColumn<int>("failAtStart");  // the operation that fails once at start, or -1
+        QTest::addColumn<int>("failOnApply");  // the same, when the choice is applied
+        QTest::addColumn<QString>("choice");   // an option's name, a number to type, or nothing
+        QTest::addColumn<QString>("button");   // empty: the title bar's close
+        QTest::addColumn<bool>("staysOpen");   // until "Anuluj"
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QStringList>("warnings");
+        const QStringList none;
+        const QStringList close{u"PortOpen=false"_qs};
+        QTest::newRow("another option, Zastosuj") << -1 << -1 << "SetCOM3" << "cmdZastosuj" << false << 3
+                                                  << close + openingSteps(3) << none;
+        QTest::newRow("typed number, Zapisz") << -1 << -1 << "17" << "cmdZapisz" << false << 17
+                                              << close + openingSteps(17) << none;
+        QTest::newRow("the same open port is left alone") << -1 << -1 << "" << "cmdZapisz" << false << 2
+                                                          << none << none;
+        QTest::newRow("the same port is tried again after a failed opening")
+            << int(FakeComm::OpenPort) << -1 << "" << "cmdZastosuj" << false << 2 << openingSteps(2) << none;
+        QTest::newRow("Anuluj") << -1 << -1 << "SetCOM4" << "cmdAnuluj" << false << 2 << none << none;
+        QTest::newRow("title bar close") << -1 << -1 << "SetCOM4" << "" << false << 2 << none << none;
+        QTest::newRow("out of range") << -1 << -1 << "100" << "cmdZapisz" << true << 2 << none
+                                      << QStringList{"Zły zakres wartości", "Zły zakres wartości"};
+        QTest::newRow("unopenable port") << -1 << int(FakeComm::OpenPort) << "SetCOM4" << "cmdZastosuj" << false
+                                         << 4 << close + openingSteps(4).mid(0, 4)
+                                         << QStringList{"Nie mogę otworzyć portu COM 4"};
+        // Reported as at unload; the number cannot change while the old port is open.
+        QTest::newRow("old port will not close")
+            << -1 << int(FakeComm::ClosePort) << "SetCOM1" << "cmdZastosuj" << false << 1
+            << close + openingSteps(1).mid(0, 1)
+            << QStringList{warningText(CommError::UnknownFailure), warningText(CommError::PortAlreadyOpen)};
     }
 
-    void theSameOpenPortIsLeftAlone()
+    void choosingAPort()
     {
+        QFETCH(int, failAtStart);
+        QFETCH(int, failOnApply);
+        QFETCH(QString, choice);
+        QFETCH(QString, button);
+        QFETCH(bool, staysOpen);
+        QFETCH(int, port);
+        QFETCH(QStringList, log);
+        QFETCH(QStringList, warnings);
         WindowFixture f;
+        if (failAtStart >= 0)
+            f.comm->failOn(FakeComm::Operation(failAtStart), CommError(CommError::PortInUse));
         f.start();
         f.comm->clearLog();
-        choosePort(f, [](SetCOM *dialog) { click(dialog, "cmdZapisz"); });
-        QCOMPARE(f.window->PortComNR, quint8(2));
-        QVERIFY(f.comm->log().isEmpty());
-    }
-
-    // After a failed opening the same number is tried again.
-    void theSamePortIsReopenedWhenClosed()
-    {
-        WindowFixture f;
-        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
-        f.start();
-        QCOMPARE(f.boxes.count(), 1);
-        f.comm->clearLog();
-        choosePort(f, [](SetCOM *dialog) { click(dialog, "cmdZastosuj"); });
-        QCOMPARE(f.comm->log(), openingSteps(2));
-        QVERIFY(f.comm->PortOpen());
-        QCOMPARE(f.boxes.count(), 1);
-    }
-
-    void cancellingChangesNothing()
-    {
-        WindowFixture f;
-        f.start();
-        f.comm->clearLog();
-        choosePort(f, [](SetCOM *dialog) {
-            dialog->findChild<QRadioButton *>(QStringLiteral("SetCOM4"))->click();
-            click(dialog, "cmdAnuluj");
-        });
-        choosePort(f, [](SetCOM *dialog) {
-            dialog->findChild<QRadioButton *>(QStringLiteral("SetCOM4"))->click();
-            dialog->close(); // the title bar's close button
-        });
-        QCOMPARE(f.window->PortComNR, quint8(2));
-        QVERIFY(f.comm->log().isEmpty());
-        QCOMPARE(f.boxes.dialogsSeen(), 2);
-    }
-
-    // An out-of-range number keeps the dialog open; the window stays as it was.
-    void outOfRangeKeepsTheDialogOpen()
-    {
-        WindowFixture f;
-        f.start();
-        f.comm->clearLog();
+        f.boxes.clear();
+        if (failOnApply >= 0)
+            f.comm->failOn(FakeComm::Operation(failOnApply), failOnApply == FakeComm::OpenPort
+                                                                 ? CommError(CommError::PortNotFound)
+                                                                 : CommError(CommError::UnknownFailure));
         bool stayedOpen = false;
         choosePort(f, [&](SetCOM *dialog) {
-            auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("txtNRcom"));
-            field->setText(QStringLiteral("100"));
-            click(dialog, "cmdZapisz");
+            if (choice.startsWith(u"SetCOM"))
+                dialog->findChild<QRadioButton *>(choice)->click();
+            else if (!choice.isEmpty())
+                dialog->findChild<QLineEdit *>(QStringLiteral("txtNRcom"))->setText(choice);
+            if (button.isEmpty())
+                dialog->close();
+            else
+                click(dialog, button);
             stayedOpen = dialog->isVisible();
-            click(dialog, "cmdAnuluj");
+            if (stayedOpen)
+                click(dialog, u"cmdAnuluj"_qs);
         });
-        QVERIFY(stayedOpen);
-        QVERIFY(f.boxes.count() >= 1);
-        QCOMPARE(f.boxes.boxes().last().text, QStringLiteral("Zły zakres wartości"));
-        QCOMPARE(f.window->PortComNR, quint8(2));
-        QVERIFY(f.comm->log().isEmpty());
-    }
-
-    void unopenablePortWarnsWithTheChosenNumber()
-    {
-        WindowFixture f;
-        f.start();
-        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
-        choosePort(f, [](SetCOM *dialog) {
-            dialog->findChild<QRadioButton *>(QStringLiteral("SetCOM4"))->click();
-            click(dialog, "cmdZastosuj");
-        });
-        QCOMPARE(f.boxes.count(), 1);
-        QCOMPARE(f.boxes.boxes().first().title, QStringLiteral("Ostrzeżenie"));
-        QCOMPARE(f.boxes.boxes().first().text, QStringLiteral("Nie mogę otworzyć portu COM 4"));
-        QCOMPARE(f.window->PortComNR, quint8(4));
-        QVERIFY(!f.comm->PortOpen());
-        QCOMPARE(f.comm->writes().size(), 1);
-    }
-
-    // The old port cannot be closed: reported as at unload, the new one still opens.
-    void failedCloseOfTheOldPortIsReported()
-    {
-        WindowFixture f;
-        f.start();
-        f.comm->failOn(FakeComm::ClosePort, CommError(CommError::UnknownFailure));
-        choosePort(f, [](SetCOM *dialog) {
-            dialog->findChild<QRadioButton *>(QStringLiteral("SetCOM1"))->click();
-            click(dialog, "cmdZastosuj");
-        });
-        QCOMPARE(f.boxes.count(), 2); // the close failed; the port was still open for the next step
-        QCOMPARE(f.boxes.boxes().first().text,
-                 QStringLiteral("Nieznany błąd nr 8099 ") + CommError::describe(8099));
+        QCOMPARE(stayedOpen, staysOpen);
+        QCOMPARE(f.window->PortComNR, quint8(port));
+        QCOMPARE(f.comm->log(), log);
+        QCOMPARE(f.boxes.texts(), warnings);
+        QCOMPARE(f.comm->PortOpen(), failOnApply != FakeComm::OpenPort);
+        if (log.contains(u"Output=AT\\r"_qs))
+            QCOMPARE(f.comm->writes().last(), QByteArray("AT\r"));
     }
 };
 

@@ -33,7 +33,10 @@ struct WindowFixture
     QLabel *label(const char *name) const { return window->findChild<QLabel *>(QLatin1String(name)); }
     QWidget *client() const { return window->centralWidget(); }
     void trigger(const char *action) const { window->findChild<QAction *>(QString::fromUtf8(action))->trigger(); }
-    void click(const char *name) const { QTest::mouseClick(window->findChild<QWidget *>(QLatin1String(name)), Qt::LeftButton); }
+    void click(const char *name) const
+    {
+        QTest::mouseClick(window->findChild<QWidget *>(QLatin1String(name)), Qt::LeftButton);
+    }
 
     // The five boxes' colours, in the order CD, CTS, DSR, RTS, DTR.
     QList<QColor> colours() const
