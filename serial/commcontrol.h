@@ -63,7 +63,8 @@ public:
 
     // The outputs are remembered, applied when the port opens and at once while
     // it is open. Reading gives the remembered state even where the device
-    // cannot switch the line.
+    // cannot switch the line. Both start on, as the system raises them when a
+    // port opens: a modem set to follow DTR ignores commands while it is off.
     virtual void setDTREnable(bool on);
     bool DTREnable() const { return m_dtr; }
     virtual void setRTSEnable(bool on);
@@ -84,6 +85,6 @@ private:
     LineSettings m_settings;
     int m_rThreshold = 0;
     int m_commEvent = 0;
-    bool m_dtr = false;
-    bool m_rts = false;
+    bool m_dtr = true;
+    bool m_rts = true;
 };

@@ -30,38 +30,40 @@ click_box() {
     e2e_fail "no box $1"
 }
 
-# The port opens with DTR and RTS off, so the modem holds DSR and CTS off too.
-e2e_wait "all five boxes green" boxes G G G G G
+# The port opens with DTR and RTS on, so the modem holds DSR and CTS on too.
+e2e_wait "CD green, the other four red" boxes G R R R R
 e2e_keep start
 # Every control named, each line's state told.
 e2e_a11y_expect "$app" Terminal \
-    "filler | CD | nieaktywna" "filler | CTS | nieaktywna" "filler | DSR | nieaktywna" \
-    "filler | RTS | nieaktywna" "filler | DTR | nieaktywna" \
+    "filler | CD | nieaktywna" "filler | CTS | aktywna" "filler | DSR | aktywna" \
+    "filler | RTS | aktywna" "filler | DTR | aktywna" \
     "label | CD | " "label | CTS | " "label | DSR | " "label | RTS | " "label | DTR | " \
     "~text \| [^|]+ \| .*" "~label \| [^|]+ \| .*" \
     "menu item | Plik | " "menu item | About | " "menu item | Wyjdź | " \
     "menu item | Ustawienia | " "menu item | Portu | " "menu item | Modemu | "
 
 click_box DTR
-e2e_wait "DTR red after a click, DSR following" boxes G G R G R
-e2e_keep dtr-on
-e2e_a11y_expect "$app" Terminal "filler | DTR | aktywna" "filler | DSR | aktywna" "filler | CD | nieaktywna"
+e2e_wait "DTR green after a click, DSR following" boxes G R G R G
+e2e_keep dtr-off
+e2e_a11y_expect "$app" Terminal "filler | DTR | nieaktywna" "filler | DSR | nieaktywna" "filler | CD | nieaktywna"
+click_box DTR
+e2e_wait "DTR red again, DSR following" boxes G R R R R
 click_box RTS
-e2e_wait "RTS red after a click, CTS following" boxes G R R R R
-e2e_keep rts-on
-click_box RTS
-e2e_wait "RTS green again, CTS following" boxes G G R G R
+e2e_wait "RTS green after a click, CTS following" boxes G G R G R
 e2e_keep rts-off
+click_box RTS
+e2e_wait "RTS red again, CTS following" boxes G R R R R
+e2e_keep rts-on
 
 # The clicks moved the focus to a box: click into the text, then dial.
 e2e_click $((GX + GW / 2)) $((TOP + 200))
 e2e_type "ATD123"
 e2e_key Return
-STEP_TIMEOUT=60 e2e_wait "CD red once the call connects" boxes R G R G R
+STEP_TIMEOUT=60 e2e_wait "CD red once the call connects" boxes R R R R R
 e2e_keep connected
 e2e_a11y_expect "$app" Terminal "filler | CD | aktywna"
 
 # Dropping DTR hangs up: CD goes green with it.
 click_box DTR
-e2e_wait "DTR, DSR and CD green after DTR drops" boxes G G G G G
+e2e_wait "DTR, DSR and CD green after DTR drops" boxes G R G R G
 e2e_keep hung-up

@@ -16,7 +16,7 @@ layout_holds() {
     TOP=$(e2e_client_top "$SHOT" $((GX + $(e2e_px 787 "$s"))) "$GY" $((GY + $(e2e_px 1500 "$s"))))
     [ -n "$TOP" ] || { E2E_WHY="no indicator box"; return 1; }
     local cw=$GW ch=$((GY + GH - TOP))
-    e2e_boxes_are "$SHOT" "$GX" "$TOP" "$s" G G G G G || return 1
+    e2e_boxes_are "$SHOT" "$GX" "$TOP" "$s" G R R R R || return 1
 
     # Text1's top frame: the first change from the background down a column
     # left of the first box; it runs the whole client width.

@@ -83,12 +83,12 @@ void tst_PortRouter::specialNameBuildsItsBackEnd()
     router.setCommPort(2);
     router.setSettings(QStringLiteral("2400,E,7,1"));
     router.setRThreshold(1);
-    router.setRTSEnable(true);
+    router.setRTSEnable(false);
     router.setPortOpen(true);
     QVERIFY(fake);
     QCOMPARE(router.backEnd(), fake.data());
-    QCOMPARE(fake->log(), (QStringList{"Settings=2400,E,7,1", "RThreshold=1", "DTREnable=false",
-                                       "RTSEnable=true", "PortOpen=true"}));
+    QCOMPARE(fake->log(), (QStringList{"Settings=2400,E,7,1", "RThreshold=1", "DTREnable=true",
+                                       "RTSEnable=false", "PortOpen=true"}));
 
     QList<int> codes;
     QByteArray received;

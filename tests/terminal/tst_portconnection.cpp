@@ -15,7 +15,7 @@ private Q_SLOTS:
     {
         WindowFixture f;
         f.comm->setLines(/*cd*/ true, /*cts*/ false, /*dsr*/ true);
-        f.comm->CommControl::setRTSEnable(true);
+        f.comm->CommControl::setDTREnable(false);
         f.comm->clearLog();
         f.start();
         QCOMPARE(f.window->PortComNR, quint8(2));

@@ -88,7 +88,7 @@ private Q_SLOTS:
             const bool cd = code != CommControl::comEvCD;
             f.comm->setLines(cd, true, true);
             f.comm->raise(code);
-            QCOMPARE(f.colours(), (QList<QColor>{cd ? red : green, red, red, green, green}));
+            QCOMPARE(f.colours(), (QList<QColor>{cd ? red : green, red, red, red, red}));
         }
         QCOMPARE(f.text1()->text(), QString());
     }
@@ -184,7 +184,7 @@ private Q_SLOTS:
         f.comm->setLines(true, false, true);
         f.start();
         const QList<QColor> start = f.colours();
-        QCOMPARE(start, (QList<QColor>{red, green, red, green, green}));
+        QCOMPARE(start, (QList<QColor>{red, green, red, red, red}));
         // Lines change without an event: the other boxes must not follow.
         f.comm->setLines(false, true, false);
         f.comm->clearLog();
@@ -194,19 +194,19 @@ private Q_SLOTS:
         QVERIFY(f.comm->log().isEmpty());
 
         f.click("PicDTR");
-        QCOMPARE(f.colours(), (QList<QColor>{red, green, red, green, red}));
+        QCOMPARE(f.colours(), (QList<QColor>{red, green, red, red, green}));
         f.click("PicDTR");
         QCOMPARE(f.colours(), start);
         f.click("PicRTS");
-        QCOMPARE(f.colours(), (QList<QColor>{red, green, red, red, green}));
-        QCOMPARE(f.comm->log(), (QStringList{"DTREnable=true", "DTREnable=false", "RTSEnable=true"}));
-        QVERIFY(!f.comm->DTREnable() && f.comm->RTSEnable());
+        QCOMPARE(f.colours(), (QList<QColor>{red, green, red, green, red}));
+        QCOMPARE(f.comm->log(), (QStringList{"DTREnable=false", "DTREnable=true", "RTSEnable=false"}));
+        QVERIFY(f.comm->DTREnable() && !f.comm->RTSEnable());
         QCOMPARE(f.boxes.count(), 0);
 
         f.comm->failOn(FakeComm::SetDTR, CommError(CommError::LineControlFailed));
         f.click("PicDTR");
         QCOMPARE(f.boxes.count(), 1);
-        QCOMPARE(f.box("PicDTR")->colour(), green);
+        QCOMPARE(f.box("PicDTR")->colour(), red);
     }
 };
 

@@ -153,8 +153,9 @@ private Q_SLOTS:
         f.start();
         QCOMPARE(f.box("PicCD")->accessibleDescription(), QStringLiteral("aktywna"));
         QCOMPARE(f.box("PicCTS")->accessibleDescription(), QStringLiteral("nieaktywna"));
-        f.click("PicDTR");
         QCOMPARE(f.box("PicDTR")->accessibleDescription(), QStringLiteral("aktywna"));
+        f.click("PicDTR");
+        QCOMPARE(f.box("PicDTR")->accessibleDescription(), QStringLiteral("nieaktywna"));
     }
 };
 
