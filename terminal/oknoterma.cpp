@@ -274,21 +274,21 @@ void OknoTerma::Text1_KeyPress(const QByteArray &keyBytes)
 
 void OknoTerma::PicDTR_Click()
 {
-    try {
-        const bool on = !MSComm1->DTREnable();
-        MSComm1->setDTREnable(on);
-        ui->PicDTR->paintState(on);
-    } catch (const CommError &error) {
-        report(error);
-    }
+    switchLine(&CommControl::DTREnable, &CommControl::setDTREnable, ui->PicDTR);
 }
 
 void OknoTerma::PicRTS_Click()
 {
+    switchLine(&CommControl::RTSEnable, &CommControl::setRTSEnable, ui->PicRTS);
+}
+
+void OknoTerma::switchLine(bool (CommControl::*read)() const, void (CommControl::*write)(bool),
+                           Indicator *box)
+{
     try {
-        const bool on = !MSComm1->RTSEnable();
-        MSComm1->setRTSEnable(on);
-        ui->PicRTS->paintState(on);
+        const bool on = !(MSComm1->*read)();
+        (MSComm1->*write)(on);
+        box->paintState(on);
     } catch (const CommError &error) {
         report(error);
     }

@@ -10,6 +10,7 @@
 
 class CommControl;
 class CommError;
+class Indicator;
 class QTimer;
 namespace Ui {
 class OknoTerma;
@@ -71,6 +72,9 @@ private:
     // Closes the port, reporting a failure; the port counts as closed after.
     void closePort();
     void applyPort(quint8 number);
+    // Flips one output line and paints only its box.
+    void switchLine(bool (CommControl::*read)() const, void (CommControl::*write)(bool),
+                    Indicator *box);
     void report(const CommError &error);
     void clearPendingError();
 
