@@ -400,6 +400,8 @@ private:
         bool afterCR = false;
     };
     void start(Running &r, const std::vector<std::string> &portArgs);
+    // Starts the program on `pty` and records the time from exec to "AT\r".
+    void startOnPty(Running &r, const Pty &pty, PortReader &port);
     void sendAndShow(Running &r, Pty &pty, int count);
 
     Options m_opt;
@@ -478,10 +480,7 @@ FloodResult Bench::programFlood(bool endless)
     Pty pty;
     PortReader port(pty.master);
     Running r;
-    start(r, {"--port", pty.slave});
-    size_t from = 0;
-    const auto at = port.waitFor("AT\r", from, 5 * sec);
-    execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
+    startOnPty(r, pty, port);
     sleepMs(300);
     sendAndShow(r, pty, 10);
 
@@ -594,16 +593,21 @@ void Bench::lineChanges()
     unlink(r.log.path.c_str());
 }
 
+void Bench::startOnPty(Running &r, const Pty &pty, PortReader &port)
+{
+    start(r, {"--port", pty.slave});
+    size_t from = 0;
+    const auto at = port.waitFor("AT\r", from, 5 * sec);
+    execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
+}
+
 void Bench::startups()
 {
     for (int i = 0; i < 5; ++i) {
         Pty pty;
         PortReader port(pty.master);
         Running r;
-        start(r, {"--port", pty.slave});
-        size_t from = 0;
-        const auto at = port.waitFor("AT\r", from, 5 * sec);
-        execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
+        startOnPty(r, pty, port);
         stop(r.pid);
         unlink(r.log.path.c_str());
     }

@@ -1,14 +1,9 @@
 #include "commandline.h"
 #include "modalwatcher.h"
-#include "oknoterma.h"
-#include "portrouter.h"
 #include "pseudoterminal.h"
-#include "terminalview.h"
+#include "runningterminal.h"
 
 #include <QAction>
-#include <QTest>
-
-#include <memory>
 
 // The terminal started as the program starts it, on real back ends: a
 // pseudo-terminal through Qt Serial Port, and the built-in simulated modem.
@@ -17,26 +12,22 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private:
-    struct Terminal
+    // Configured from a command line, as main() does.
+    struct Terminal : RunningTerminal
     {
         ModalWatcher boxes;
-        std::unique_ptr<OknoTerma> window;
 
         explicit Terminal(const QStringList &args)
+            : RunningTerminal(configured(args))
         {
-            const CommandLine cl = CommandLine::parse(QStringList{QStringLiteral("modemterm")} + args);
-            auto *router = new PortRouter;
-            cl.configure(*router);
-            window = std::make_unique<OknoTerma>(router);
-            window->Form_Load();
-            window->show();
+            start();
         }
 
-        TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
-        void typeLine(const QString &line) const
+        static PortRouter *configured(const QStringList &args)
         {
-            QTest::keyClicks(text1(), line);
-            QTest::keyClick(text1(), Qt::Key_Return);
+            auto *router = new PortRouter;
+            CommandLine::parse(QStringList{QStringLiteral("modemterm")} + args).configure(*router);
+            return router;
         }
     };
 

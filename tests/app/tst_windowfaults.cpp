@@ -1,10 +1,8 @@
 #include "commerror.h"
 #include "commtesting.h"
 #include "modalwatcher.h"
-#include "oknoterma.h"
-#include "portrouter.h"
 #include "pseudoterminal.h"
-#include "terminalview.h"
+#include "runningterminal.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -138,35 +136,20 @@ qint64 floodPrefixLines(const QString &text)
     return lines.size() - 1;
 }
 
-// The terminal window as the program builds it, with port 2 bound to `device`.
-struct Terminal
+// A running terminal with port 2 bound to `device`.
+struct Terminal : RunningTerminal
 {
-    std::unique_ptr<OknoTerma> window;
-
     explicit Terminal(const QString &device)
+        : RunningTerminal(boundTo(device))
+    {
+        start();
+    }
+
+    static PortRouter *boundTo(const QString &device)
     {
         auto *router = new PortRouter;
         router->bindPort(2, device);
-        window = std::make_unique<OknoTerma>(router);
-        window->Form_Load();
-        window->show();
-    }
-
-    TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
-
-    void typeLine(const QString &line) const
-    {
-        QTest::keyClicks(text1(), line);
-        QTest::keyClick(text1(), Qt::Key_Return);
-    }
-
-    QTimer *clock() const
-    {
-        for (QTimer *timer : window->findChildren<QTimer *>(Qt::FindDirectChildrenOnly)) {
-            if (timer->interval() == 500)
-                return timer;
-        }
-        return nullptr;
+        return router;
     }
 };
 
