@@ -7,7 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
 need_packages "${BUILD_PACKAGES[@]}"
 BUILD="$ROOT/build-bench"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMODEMTERM_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target modemterm viewbench floodbench
 
 export QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="qt.qpa.*=false"

@@ -6,9 +6,9 @@
 #
 # Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: numberreader linesettings
 #        receivedecoder hayesmodem; default all)
-set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+need_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
 BUILD=${MODEMTERM_FUZZ_BUILD:-$ROOT/build-fuzz}
 SECONDS_EACH=${1:-60}
 if [ $# -gt 0 ]; then shift; fi

@@ -3,19 +3,21 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz corpora.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
+# The end-to-end tests' X server and tools, and what the package test runs.
 TEST_PACKAGES=(xvfb xauth xdotool imagemagick x11-utils xclip dbus-daemon libglib2.0-bin
-               at-spi2-core desktop-file-utils clang libclang-rt-14-dev dpkg-dev file)
+               at-spi2-core desktop-file-utils dpkg-dev file lintian)
 need_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 
-configure_and_build "$ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+configure_and_build "$ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    -DMODEMTERM_WERROR=ON
 ctest --test-dir "$ROOT/build-test" --output-on-failure -j "$JOBS"
 
 # The same suite again under AddressSanitizer (leaks included) and
 # UndefinedBehaviorSanitizer; the fuzz corpora replay as tests in both builds.
 configure_and_build "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
-    -DMODEMTERM_SANITIZE=ON
+    -DMODEMTERM_WERROR=ON -DMODEMTERM_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$ROOT/build-asan" --output-on-failure -j "$JOBS"
