@@ -3,46 +3,17 @@
 #include "commerror.h"
 #include "hayesmodem.h"
 #include "ptymodem.h"
+#include "unixsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-extern "C" void onSignal(int)
-{
-    const char byte = 1;
-    // Nothing to do if the pipe is full: a quit is already on its way.
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end the event loop through a pipe, the only safe way out
-// of a signal handler.
-bool quitOnSignals(QCoreApplication &app)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
-        notifier->setEnabled(false);
-        QCoreApplication::quit();
-    });
-    struct sigaction action{};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
 
 void fail(const QString &message)
 {
@@ -80,6 +51,16 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // Every way of being told to stop ends the event loop, so the link is
+    // removed whatever ended us; a signal that comes before the loop runs
+    // waits in the pipe.
+    auto *signals = UnixSignals::catchSignals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, &app);
+    if (!signals) {
+        fail(QStringLiteral("nie można obsłużyć sygnałów zakończenia"));
+        return 1;
+    }
+    QObject::connect(signals, &UnixSignals::received, &app, [] { QCoreApplication::quit(); });
+
     PtyModem modem;
     try {
         modem.open();
@@ -104,13 +85,6 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("nie można utworzyć dowiązania \"%1\"").arg(link));
             return 1;
         }
-    }
-
-    if (!quitOnSignals(app)) {
-        fail(QStringLiteral("nie można obsłużyć sygnałów zakończenia"));
-        if (!link.isEmpty())
-            QFile::remove(link);
-        return 1;
     }
 
     std::printf("%s\n", qPrintable(modem.terminalPath()));
