@@ -160,21 +160,25 @@ private Q_SLOTS:
 
     // With the port closed a write is shown as failed and keeps what was typed
     // for the next Enter; the switches neither crash nor hang.
-    void closedPortKeepsTheBuffer()
+    void refusedLinesAreNotSentToALaterPort()
     {
         WindowFixture f;
         f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
         f.start();
         f.boxes.clear();
-        QTest::keyClicks(f.text1(), QStringLiteral("AB"));
+        QTest::keyClicks(f.text1(), QStringLiteral("ATD555"));
         QTest::keyClick(f.text1(), Qt::Key_Return);
         QCOMPARE(f.boxes.texts(), QStringList{warningText(CommError::PortNotOpen)});
+        // Switches without a port are remembered, not shown as live lines.
         f.click("PicDTR");
         f.click("PicRTS");
+        QVERIFY(!f.box("PicDTR")->isPainted() && !f.box("PicRTS")->isPainted());
         QVERIFY(f.comm->writes().isEmpty());
-        f.comm->setPortOpen(true);
+        f.window->OtworzCOM();
+        QTest::keyClicks(f.text1(), QStringLiteral("X"));
         QTest::keyClick(f.text1(), Qt::Key_Return);
-        QCOMPARE(f.comm->writes(), QList<QByteArray>{"AB\r\r"});
+        QCOMPARE(f.comm->writes(), (QList<QByteArray>{"AT\r", "X\r"}));
+        QCOMPARE(f.colours().mid(3), (QList<QColor>{green, green}));
     }
 
     // A switch flips only its own line and box; nothing else reacts to clicks.
