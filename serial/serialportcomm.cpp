@@ -285,7 +285,7 @@ void SerialPortComm::lose()
     close();
     // One cause, one message: Qt's own text names whatever errno was left over
     // (a hang-up reads as end of file).
-    const CommError error(CommError::DeviceLost, m_deviceName + QLatin1String(": połączenie zerwane"));
+    const CommError error(CommError::DeviceLost, m_deviceName + QStringLiteral(": połączenie zerwane"));
     QMetaObject::invokeMethod(
         this,
         [this, error, opening = m_openings] {
