@@ -1,6 +1,7 @@
 #include "modalwatcher.h"
 #include "setcom.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -62,6 +63,9 @@ private Q_SLOTS:
         // Placed from the frame's corner, inside the "COM" option's area.
         QCOMPARE(d.field()->geometry(), QRect(56, 128, 25, 25));
         QVERIFY(d.option("SetCOMx")->geometry().contains(d.field()->geometry()));
+        // Announced by what it is, not by its frame's title.
+        QCOMPARE(QAccessible::queryAccessibleInterface(d.field())->text(QAccessible::Name),
+                 QStringLiteral("Numer portu COM"));
         for (const char *name : {"cmdZapisz", "cmdZastosuj", "cmdAnuluj"})
             QVERIFY(!d.control<QPushButton>(name)->isDefault() && !d.control<QPushButton>(name)->autoDefault());
         // Neither Escape nor Enter closes it.
