@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "terminalview.h"
 
 #include "benchprobe.h"
+#include "terminalviewaccessible.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
@@ -59,85 +60,6 @@ QString withShortcut(const QString &label, QKeySequence::StandardKey key)
     const QString keys = QKeySequence(key).toString(QKeySequence::NativeText);
     return keys.isEmpty() ? label : label + u'\t' + keys;
 }
-
-// What a screen reader sees: an editable multi-line text with a caret and
-// one selection.
-class TerminalViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
-{
-public:
-    explicit TerminalViewAccessible(TerminalView *view)
-        : QAccessibleWidget(view, QAccessible::EditableText)
-    {
-    }
-
-    static QAccessibleInterface *create(const QString &className, QObject *object)
-    {
-        if (className == QLatin1String("TerminalView") && object && object->isWidgetType())
-            return new TerminalViewAccessible(static_cast<TerminalView *>(object));
-        return nullptr;
-    }
-
-    void *interface_cast(QAccessible::InterfaceType type) override
-    {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface *>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State s = QAccessibleWidget::state();
-        s.editable = true;
-        s.multiLine = true;
-        s.selectableText = true;
-        return s;
-    }
-
-    QString text(QAccessible::Text t) const override
-    {
-        return t == QAccessible::Value ? view()->text() : QAccessibleWidget::text(t);
-    }
-
-    void selection(int index, int *start, int *end) const override
-    {
-        *start = *end = 0;
-        if (index == 0 && view()->hasSelection()) {
-            *start = int(view()->selectionStart());
-            *end = int(view()->selectionEnd());
-        }
-    }
-    int selectionCount() const override { return view()->hasSelection() ? 1 : 0; }
-    void addSelection(int start, int end) override { view()->setSelection(start, end); }
-    void removeSelection(int) override { view()->setCaretPosition(view()->caretPosition()); }
-    void setSelection(int, int start, int end) override { view()->setSelection(start, end); }
-    int cursorPosition() const override { return int(view()->caretPosition()); }
-    void setCursorPosition(int position) override { view()->setCaretPosition(position); }
-    QString text(int start, int end) const override
-    {
-        return view()->transcript().view(start, end).toString();
-    }
-    int characterCount() const override { return int(view()->textLength()); }
-    QRect characterRect(int offset) const override
-    {
-        const QRect here = view()->positionRect(offset);
-        const QRect next = view()->positionRect(offset + 1);
-        const int width = next.top() == here.top() ? std::max(1, next.left() - here.left()) : here.width();
-        return QRect(view()->viewport()->mapToGlobal(here.topLeft()), QSize(width, here.height()));
-    }
-    int offsetAtPoint(const QPoint &point) const override
-    {
-        return int(view()->positionAt(view()->viewport()->mapFromGlobal(point)));
-    }
-    void scrollToSubstring(int start, int) override { view()->setCaretPosition(start); }
-    QString attributes(int offset, int *start, int *end) const override
-    {
-        *start = *end = offset;
-        return {};
-    }
-
-private:
-    TerminalView *view() const { return static_cast<TerminalView *>(widget()); }
-};
 
 } // namespace
 
