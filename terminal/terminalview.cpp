@@ -61,6 +61,43 @@ QString withShortcut(const QString &label, QKeySequence::StandardKey key)
     return keys.isEmpty() ? label : label + u'\t' + keys;
 }
 
+// The editing shortcuts: the platform's standard keys for each action, and
+// the keys a text area takes on every platform. One table serves both the
+// ShortcutOverride decision (these keys are the view's, not the menus') and
+// the dispatch.
+using Action = void (TerminalView::*)();
+
+struct Shortcut
+{
+    Action action;
+    QKeySequence::StandardKey standard;
+    QKeyCombination also[2]; // Qt::Key_unknown: none
+};
+
+const Shortcut shortcuts[] = {
+    {&TerminalView::copy, QKeySequence::Copy, {Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert}},
+    {&TerminalView::paste, QKeySequence::Paste, {Qt::CTRL | Qt::Key_V, Qt::SHIFT | Qt::Key_Insert}},
+    {&TerminalView::cut, QKeySequence::Cut, {Qt::CTRL | Qt::Key_X, Qt::SHIFT | Qt::Key_Delete}},
+    {&TerminalView::redo, QKeySequence::Redo, {Qt::CTRL | Qt::Key_Y, Qt::CTRL | Qt::SHIFT | Qt::Key_Z}},
+    {&TerminalView::undo, QKeySequence::Undo, {Qt::CTRL | Qt::Key_Z}},
+    {&TerminalView::selectAll, QKeySequence::SelectAll, {Qt::CTRL | Qt::Key_A}},
+};
+
+// The action a key press stands for, or null.
+Action shortcutAction(const QKeyEvent *e)
+{
+    const QKeyCombination pressed(e->modifiers() & ~Qt::KeypadModifier, Qt::Key(e->key()));
+    for (const Shortcut &s : shortcuts) {
+        if (e->matches(s.standard))
+            return s.action;
+        for (const QKeyCombination keys : s.also) {
+            if (keys.key() != Qt::Key_unknown && keys == pressed)
+                return s.action;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 TerminalView::TerminalView(QWidget *parent)
@@ -408,59 +445,13 @@ qsizetype TerminalView::verticalMove(qsizetype lines)
 
 // ---- keyboard --------------------------------------------------------------
 
-bool TerminalView::isEditingShortcut(const QKeyEvent *e)
-{
-    static const QKeySequence::StandardKey keys[] = {
-        QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::Undo,
-        QKeySequence::Redo, QKeySequence::SelectAll,
-    };
-    for (const auto key : keys) {
-        if (e->matches(key))
-            return true;
-    }
-    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
-    const int k = e->key();
-    if (mods == Qt::ControlModifier)
-        return k == Qt::Key_C || k == Qt::Key_V || k == Qt::Key_X || k == Qt::Key_Z || k == Qt::Key_Y
-            || k == Qt::Key_A || k == Qt::Key_Insert;
-    if (mods == (Qt::ControlModifier | Qt::ShiftModifier))
-        return k == Qt::Key_Z;
-    if (mods == Qt::ShiftModifier)
-        return k == Qt::Key_Insert || k == Qt::Key_Delete;
-    return false;
-}
-
-bool TerminalView::handleShortcut(QKeyEvent *e)
-{
-    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
-    const int k = e->key();
-    const bool ctrl = mods == Qt::ControlModifier;
-    const bool shift = mods == Qt::ShiftModifier;
-    if ((ctrl && (k == Qt::Key_C || k == Qt::Key_Insert)) || e->matches(QKeySequence::Copy))
-        copy();
-    else if ((ctrl && k == Qt::Key_V) || (shift && k == Qt::Key_Insert) || e->matches(QKeySequence::Paste))
-        paste();
-    else if ((ctrl && k == Qt::Key_X) || (shift && k == Qt::Key_Delete) || e->matches(QKeySequence::Cut))
-        cut();
-    else if ((ctrl && k == Qt::Key_Y) || (mods == (Qt::ControlModifier | Qt::ShiftModifier) && k == Qt::Key_Z)
-             || e->matches(QKeySequence::Redo))
-        redo();
-    else if ((ctrl && k == Qt::Key_Z) || e->matches(QKeySequence::Undo))
-        undo();
-    else if ((ctrl && k == Qt::Key_A) || e->matches(QKeySequence::SelectAll))
-        selectAll();
-    else
-        return false;
-    return true;
-}
-
 bool TerminalView::event(QEvent *e)
 {
     switch (e->type()) {
     case QEvent::ShortcutOverride: {
         auto *k = static_cast<QKeyEvent *>(e);
         const auto mods = k->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
-        if (isEditingShortcut(k) || (mods == Qt::NoModifier && isPrintable(k->text()))) {
+        if (shortcutAction(k) || (mods == Qt::NoModifier && isPrintable(k->text()))) {
             e->accept();
             return true;
         }
@@ -483,8 +474,10 @@ bool TerminalView::event(QEvent *e)
 
 void TerminalView::keyPressEvent(QKeyEvent *e)
 {
-    if (handleShortcut(e))
+    if (const auto action = shortcutAction(e)) {
+        (this->*action)();
         return;
+    }
 
     const auto mods = e->modifiers() & ~Qt::KeypadModifier;
     const bool shift = mods & Qt::ShiftModifier;

@@ -124,8 +124,6 @@ private:
     qsizetype wordStart(qsizetype position) const;
     qsizetype wordEnd(qsizetype position) const;
     qsizetype verticalMove(qsizetype lines);
-    bool handleShortcut(QKeyEvent *event);
-    static bool isEditingShortcut(const QKeyEvent *event);
 
     void caretChanged();
     void scheduleFrame();
