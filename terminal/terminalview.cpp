@@ -752,6 +752,14 @@ void TerminalView::ensureVisible(qsizetype position) const
         m_left = int(std::ceil(x + caretWidth + leftMargin)) - width;
 }
 
+// The horizontal scroll range: the widest line with the margins on both
+// sides and room for the caret after its end.
+int TerminalView::maxLeft() const
+{
+    const qreal contentWidth = m_text.maxLineWidth() + 2 * leftMargin + caretWidth;
+    return int(std::clamp<qreal>(std::ceil(contentWidth - viewport()->width()), 0, INT_MAX / 2));
+}
+
 // Brings the caret into view if a move asked for it, and keeps the scroll
 // position inside the text (lines may have left from the top).
 void TerminalView::applyPendingScroll() const
@@ -762,9 +770,7 @@ void TerminalView::applyPendingScroll() const
     }
     const qint64 maxTop = m_text.firstLineNumber() + std::max<qsizetype>(0, m_text.lineCount() - pageLines());
     m_topLine = std::clamp(m_topLine, m_text.firstLineNumber(), maxTop);
-    const qreal contentWidth = m_text.maxLineWidth() + 2 * leftMargin + caretWidth;
-    const int maxLeft = int(std::clamp<qreal>(std::ceil(contentWidth - viewport()->width()), 0, INT_MAX / 2));
-    m_left = std::clamp(m_left, 0, maxLeft);
+    m_left = std::clamp(m_left, 0, maxLeft());
 }
 
 void TerminalView::syncScrollBars()
@@ -778,8 +784,7 @@ void TerminalView::syncScrollBars()
     v->setSingleStep(1);
     v->setValue(int(m_topLine - m_text.firstLineNumber()));
     QScrollBar *h = horizontalScrollBar();
-    const qreal contentWidth = m_text.maxLineWidth() + 2 * leftMargin + caretWidth;
-    h->setRange(0, int(std::clamp<qreal>(std::ceil(contentWidth - viewport()->width()), 0, INT_MAX / 2)));
+    h->setRange(0, maxLeft());
     h->setPageStep(std::max(1, viewport()->width()));
     h->setSingleStep(std::max(1, int(m_newlineWidth * 4)));
     h->setValue(m_left);

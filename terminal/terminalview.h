@@ -131,6 +131,7 @@ private:
     void applyPendingScroll() const;
     void syncScrollBars();
     void ensureVisible(qsizetype position) const;
+    int maxLeft() const;
     int pageLines() const;
     qreal contentX(qsizetype position) const;
     void drawRun(QPainter &painter, qsizetype from, qsizetype to, qreal y);
