@@ -27,7 +27,6 @@ constexpr int caretWidth = 1;
 constexpr int frameMs = 16;
 constexpr int autoScrollMs = 50;
 constexpr qreal tabStop = 80;
-constexpr size_t maxUndoSteps = 1000;
 
 bool isWordChar(QChar c)
 {
@@ -244,55 +243,31 @@ void TerminalView::setLimits(qsizetype maxLines, qsizetype maxChars)
 
 // ---- editing -------------------------------------------------------------
 
-bool TerminalView::applyEdit(qint64 position, qsizetype removeCount, const QString &insert)
+void TerminalView::replace(qint64 position, qsizetype length, QStringView text)
 {
-    // Text that left from the top takes the edits inside it along.
-    if (position < m_text.origin() || position + removeCount > m_text.origin() + m_text.size())
-        return false;
     const qsizetype at = qsizetype(position - m_text.origin());
-    m_text.remove(at, removeCount);
-    m_text.insert(at, insert);
-    return true;
+    m_text.remove(at, length);
+    m_text.insert(at, text);
 }
 
-void TerminalView::edit(qsizetype from, qsizetype to, QStringView with, Edit::Kind kind)
+void TerminalView::edit(qsizetype from, qsizetype to, QStringView with, EditHistory::Kind kind)
 {
     if (from == to && with.isEmpty())
         return;
-    Edit e;
-    e.position = absolute(from);
-    e.removed = m_text.view(from, to).toString();
-    e.inserted = with.toString();
-    e.kind = kind;
-    applyEdit(e.position, e.removed.size(), e.inserted);
+    const qint64 position = absolute(from);
+    const QStringView removed = m_text.view(from, to);
+    const QString removedText = QAccessible::isActive() ? removed.toString() : QString();
+    m_history.record(position, removed, with, kind);
+    replace(position, removed.size(), with);
     if (QAccessible::isActive()) {
-        QAccessibleTextUpdateEvent event(this, int(relative(e.position)), e.removed, e.inserted);
+        QAccessibleTextUpdateEvent event(this, int(relative(position)), removedText, with.toString());
         QAccessible::updateAccessibility(&event);
     }
-    const qint64 caret = e.position + with.size();
-
-    m_redo.clear();
-    Edit *top = m_undo.empty() ? nullptr : &m_undo.back();
-    if (top && kind == Edit::Typing && top->kind == Edit::Typing && e.removed.isEmpty()
-        && top->position + top->inserted.size() == e.position) {
-        top->inserted += e.inserted;
-    } else if (top && kind == Edit::Deleting && top->kind == Edit::Deleting && e.inserted.isEmpty()
-               && top->inserted.isEmpty() && e.position + e.removed.size() == top->position) {
-        top->removed.prepend(e.removed);
-        top->position = e.position;
-    } else if (top && kind == Edit::Deleting && top->kind == Edit::Deleting && e.inserted.isEmpty()
-               && top->inserted.isEmpty() && e.position == top->position) {
-        top->removed += e.removed;
-    } else {
-        m_undo.push_back(std::move(e));
-        if (m_undo.size() > maxUndoSteps)
-            m_undo.erase(m_undo.begin());
-    }
-    m_anchor = caret;
-    moveCaret(relative(caret), false);
+    m_anchor = position + with.size();
+    moveCaret(relative(m_anchor), false);
 }
 
-void TerminalView::insertTyped(QStringView text, Edit::Kind kind)
+void TerminalView::insertTyped(QStringView text, EditHistory::Kind kind)
 {
     edit(selectionStart(), selectionEnd(), text, kind);
 }
@@ -300,40 +275,28 @@ void TerminalView::insertTyped(QStringView text, Edit::Kind kind)
 void TerminalView::deleteSelection()
 {
     if (hasSelection())
-        edit(selectionStart(), selectionEnd(), {}, Edit::Other);
+        edit(selectionStart(), selectionEnd(), {}, EditHistory::Kind::Other);
+}
+
+// Text that left from the top takes the steps inside it along: the history
+// answers nothing for them.
+void TerminalView::applyHistory(const std::optional<EditHistory::Replacement> &r)
+{
+    if (!r)
+        return;
+    replace(r->position, r->length, r->text);
+    m_anchor = r->position + r->text.size();
+    moveCaret(relative(m_anchor), false);
 }
 
 void TerminalView::undo()
 {
-    if (m_undo.empty())
-        return;
-    Edit e = std::move(m_undo.back());
-    m_undo.pop_back();
-    if (!applyEdit(e.position, e.inserted.size(), e.removed)) {
-        m_undo.clear();
-        return;
-    }
-    const qint64 caret = e.position + e.removed.size();
-    m_redo.push_back(std::move(e));
-    m_anchor = caret;
-    moveCaret(relative(caret), false);
+    applyHistory(m_history.undo(m_text.origin(), m_text.origin() + m_text.size()));
 }
 
 void TerminalView::redo()
 {
-    if (m_redo.empty())
-        return;
-    Edit e = std::move(m_redo.back());
-    m_redo.pop_back();
-    if (!applyEdit(e.position, e.removed.size(), e.inserted)) {
-        m_redo.clear();
-        return;
-    }
-    const qint64 caret = e.position + e.inserted.size();
-    e.kind = Edit::Other; // a redone step does not grow with later typing
-    m_undo.push_back(std::move(e));
-    m_anchor = caret;
-    moveCaret(relative(caret), false);
+    applyHistory(m_history.redo(m_text.origin(), m_text.origin() + m_text.size()));
 }
 
 void TerminalView::copy()
@@ -354,7 +317,7 @@ void TerminalView::paste()
 {
     const QString text = normalizeLineBreaks(QGuiApplication::clipboard()->text());
     if (!text.isEmpty())
-        insertTyped(text, Edit::Other);
+        insertTyped(text, EditHistory::Kind::Other);
 }
 
 void TerminalView::selectAll()
@@ -521,17 +484,17 @@ void TerminalView::keyPressEvent(QKeyEvent *e)
         if (hasSelection())
             deleteSelection();
         else if (caret > 0)
-            edit(ctrl ? wordStart(caret) : previousPosition(caret), caret, {}, Edit::Deleting);
+            edit(ctrl ? wordStart(caret) : previousPosition(caret), caret, {}, EditHistory::Kind::Deleting);
         return;
     case Qt::Key_Delete:
         if (hasSelection())
             deleteSelection();
         else if (caret < m_text.size())
-            edit(caret, ctrl ? wordEnd(caret) : nextPosition(caret), {}, Edit::Deleting);
+            edit(caret, ctrl ? wordEnd(caret) : nextPosition(caret), {}, EditHistory::Kind::Deleting);
         return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        insertTyped(u"\n", Edit::Other);
+        insertTyped(u"\n", EditHistory::Kind::Other);
         return;
     case Qt::Key_Tab:
         insertTyped(u"\t");
@@ -582,7 +545,7 @@ void TerminalView::mousePressEvent(QMouseEvent *e)
         const QString text = normalizeLineBreaks(QGuiApplication::clipboard()->text(QClipboard::Selection));
         moveCaret(positionAt(point), false);
         if (!text.isEmpty())
-            insertTyped(text, Edit::Other);
+            insertTyped(text, EditHistory::Kind::Other);
     }
     e->accept();
 }

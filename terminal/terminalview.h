@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "edithistory.h"
 #include "transcript.h"
 
 #include <QAbstractScrollArea>
@@ -55,8 +56,8 @@ public:
     qsizetype selectionEnd() const;
     QString selectedText() const;
 
-    bool isUndoAvailable() const { return !m_undo.empty(); }
-    bool isRedoAvailable() const { return !m_redo.empty(); }
+    bool isUndoAvailable() const { return m_history.canUndo(); }
+    bool isRedoAvailable() const { return m_history.canRedo(); }
 
     // Geometry, in viewport coordinates, after any pending scroll.
     // The caret's rectangle at `position`: its line's top, x, one line high.
@@ -98,26 +99,17 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // One user edit: `removed` was replaced by `inserted` at `position` (absolute).
-    struct Edit
-    {
-        enum Kind { Typing, Deleting, Other };
-        qint64 position = 0;
-        QString removed;
-        QString inserted;
-        Kind kind = Other;
-    };
-
     void init();
     void updateFontMetrics();
     qint64 absolute(qsizetype position) const;
     qsizetype relative(qint64 absolute) const;
 
     // Replaces [from, to) (relative) by `with` as a user edit that undo can take back.
-    void edit(qsizetype from, qsizetype to, QStringView with, Edit::Kind kind);
-    void insertTyped(QStringView text, Edit::Kind kind = Edit::Typing);
+    void edit(qsizetype from, qsizetype to, QStringView with, EditHistory::Kind kind);
+    void insertTyped(QStringView text, EditHistory::Kind kind = EditHistory::Kind::Typing);
     void deleteSelection();
-    bool applyEdit(qint64 position, qsizetype removeCount, const QString &insert);
+    void replace(qint64 position, qsizetype length, QStringView text);
+    void applyHistory(const std::optional<EditHistory::Replacement> &replacement);
     void moveCaret(qsizetype position, bool extend, bool keepPreferredX = false);
     qsizetype previousPosition(qsizetype position) const;
     qsizetype nextPosition(qsizetype position) const;
@@ -149,8 +141,7 @@ private:
     mutable bool m_scrollToCaret = false;
     bool m_syncingScrollBars = false;
 
-    std::vector<Edit> m_undo;
-    std::vector<Edit> m_redo;
+    EditHistory m_history;
 
     QFont m_drawFont;
     int m_lineHeight = 1;
