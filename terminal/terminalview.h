@@ -10,7 +10,7 @@
 #include <QFont>
 #include <QTimer>
 
-#include <vector>
+#include <optional>
 
 class QMenu;
 
@@ -19,9 +19,10 @@ class QMenu;
 // whatever the transcript's size. Line breaks are '\n'.
 //
 // Received text is appended with appendText(); typing, mouse selection, the
-// clipboard and undo work on it as in an ordinary text area. The transcript
-// keeps the last maxLines() lines and at most maxChars() characters: older
-// text leaves from the top, also from the start of an endless line.
+// clipboard and undo (EditHistory) work on it as in an ordinary text area.
+// The transcript keeps the last maxLines() lines and at most maxChars()
+// characters: older text leaves from the top, also from the start of an
+// endless line.
 //
 // Screen work (scroll bars, repainting) happens at most once per frame, so a
 // flood of small appends costs no more than one big one.
@@ -99,24 +100,12 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // terminalview.cpp: state, layout, scrolling, painting.
     void init();
     void updateFontMetrics();
     qint64 absolute(qsizetype position) const;
     qsizetype relative(qint64 absolute) const;
-
-    // Replaces [from, to) (relative) by `with` as a user edit that undo can take back.
-    void edit(qsizetype from, qsizetype to, QStringView with, EditHistory::Kind kind);
-    void insertTyped(QStringView text, EditHistory::Kind kind = EditHistory::Kind::Typing);
-    void deleteSelection();
-    void replace(qint64 position, qsizetype length, QStringView text);
-    void applyHistory(const std::optional<EditHistory::Replacement> &replacement);
     void moveCaret(qsizetype position, bool extend, bool keepPreferredX = false);
-    qsizetype previousPosition(qsizetype position) const;
-    qsizetype nextPosition(qsizetype position) const;
-    qsizetype wordStart(qsizetype position) const;
-    qsizetype wordEnd(qsizetype position) const;
-    qsizetype verticalMove(qsizetype lines);
-
     void caretChanged();
     void scheduleFrame();
     void frame();
@@ -127,6 +116,19 @@ private:
     int pageLines() const;
     qreal contentX(qsizetype position) const;
     void drawRun(QPainter &painter, qsizetype from, qsizetype to, qreal y);
+
+    // terminalviewinput.cpp: edits, keys, mouse.
+    // Replaces [from, to) (relative) by `with` as a user edit that undo can take back.
+    void edit(qsizetype from, qsizetype to, QStringView with, EditHistory::Kind kind);
+    void insertTyped(QStringView text, EditHistory::Kind kind = EditHistory::Kind::Typing);
+    void deleteSelection();
+    void replace(qint64 position, qsizetype length, QStringView text);
+    void applyHistory(const std::optional<EditHistory::Replacement> &replacement);
+    qsizetype previousPosition(qsizetype position) const;
+    qsizetype nextPosition(qsizetype position) const;
+    qsizetype wordStart(qsizetype position) const;
+    qsizetype wordEnd(qsizetype position) const;
+    qsizetype verticalMove(qsizetype lines);
     void autoScroll();
 
     Transcript m_text;
