@@ -3,21 +3,33 @@
 
 #include <algorithm>
 
-EditHistory::EditHistory(qsizetype maxSteps)
+EditHistory::EditHistory(qsizetype maxSteps, qsizetype maxChars)
     : m_maxSteps(std::max<qsizetype>(1, maxSteps))
+    , m_maxChars(std::max<qsizetype>(1, maxChars))
 {
 }
 
 void EditHistory::record(qint64 position, QStringView removed, QStringView inserted, Kind kind)
 {
-    if (removed.isEmpty() && inserted.isEmpty())
+    const qsizetype added = removed.size() + inserted.size();
+    if (added == 0)
         return;
-    m_redo.clear();
-    if (mergeIntoTop(position, removed, inserted, kind))
+    dropRedo();
+    // Checked before copying anything: the step this edit would make or grow
+    // is over the bound, so it cannot be kept, nor can the steps before it.
+    if (added > m_maxChars) {
+        clear();
         return;
-    m_undo.push_back({position, removed.toString(), inserted.toString(), kind});
-    if (qsizetype(m_undo.size()) > m_maxSteps)
+    }
+    if (!mergeIntoTop(position, removed, inserted, kind))
+        m_undo.push_back({position, removed.toString(), inserted.toString(), kind});
+    m_held += added;
+    // Oldest first; a merged step that grew over the bound goes last, with
+    // everything before it.
+    while (qsizetype(m_undo.size()) > m_maxSteps || m_held > m_maxChars) {
+        m_held -= m_undo.front().chars();
         m_undo.pop_front();
+    }
 }
 
 // Typing right after typing, and Backspace or Delete next to a deletion, grow
@@ -52,7 +64,8 @@ std::optional<EditHistory::Replacement> EditHistory::undo(qint64 keptFrom, qint6
     Step step = std::move(m_undo.back());
     m_undo.pop_back();
     if (step.position < keptFrom || step.position + step.inserted.size() > keptTo) {
-        m_undo.clear();
+        m_held -= step.chars();
+        dropUndo();
         return std::nullopt;
     }
     Replacement r{step.position, step.inserted.size(), step.removed};
@@ -67,7 +80,8 @@ std::optional<EditHistory::Replacement> EditHistory::redo(qint64 keptFrom, qint6
     Step step = std::move(m_redo.back());
     m_redo.pop_back();
     if (step.position < keptFrom || step.position + step.removed.size() > keptTo) {
-        m_redo.clear();
+        m_held -= step.chars();
+        dropRedo();
         return std::nullopt;
     }
     Replacement r{step.position, step.removed.size(), step.inserted};
@@ -76,8 +90,22 @@ std::optional<EditHistory::Replacement> EditHistory::redo(qint64 keptFrom, qint6
     return r;
 }
 
+void EditHistory::dropUndo()
+{
+    for (const Step &step : m_undo)
+        m_held -= step.chars();
+    m_undo.clear();
+}
+
+void EditHistory::dropRedo()
+{
+    for (const Step &step : m_redo)
+        m_held -= step.chars();
+    m_redo.clear();
+}
+
 void EditHistory::clear()
 {
-    m_undo.clear();
-    m_redo.clear();
+    dropUndo();
+    dropRedo();
 }

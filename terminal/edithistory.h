@@ -22,6 +22,14 @@
 // reaches into text that has left can no longer be taken back, and neither
 // can any step before it, since those were recorded on the text as it was
 // with this step undone.
+//
+// The history is bounded twice: at most maxSteps steps to undo, and at most
+// maxChars characters (removed plus inserted text, undo and redo steps
+// together), the oldest steps going first. A single step bigger than
+// maxChars is not kept, and the steps before it go too: they could only be
+// replayed on the text as it was before it. So a huge paste, or deleting a
+// huge selection, cannot be undone, and memory stays bounded whatever is
+// pasted, typed or undone.
 class EditHistory
 {
 public:
@@ -39,8 +47,12 @@ public:
     };
 
     static constexpr qsizetype defaultMaxSteps = 1000;
+    // 4 million characters, 8 MB of UTF-16: a quarter of what the transcript
+    // holds (Transcript::defaultMaxChars), enough to take back a paste of a
+    // few megabytes, and small beside the transcript's own buffer.
+    static constexpr qsizetype defaultMaxChars = 4'000'000;
 
-    explicit EditHistory(qsizetype maxSteps = defaultMaxSteps);
+    explicit EditHistory(qsizetype maxSteps = defaultMaxSteps, qsizetype maxChars = defaultMaxChars);
 
     // `removed` at absolute `position` is replaced by `inserted`. Call it
     // before applying the edit (`removed` may view the text it replaces).
@@ -56,6 +68,8 @@ public:
 
     bool canUndo() const { return !m_undo.empty(); }
     bool canRedo() const { return !m_redo.empty(); }
+    // Characters held by all steps, never more than maxChars.
+    qsizetype heldChars() const { return m_held; }
     void clear();
 
 private:
@@ -65,11 +79,16 @@ private:
         QString removed;
         QString inserted;
         Kind kind = Kind::Other;
+        qsizetype chars() const { return removed.size() + inserted.size(); }
     };
 
     bool mergeIntoTop(qint64 position, QStringView removed, QStringView inserted, Kind kind);
+    void dropUndo();
+    void dropRedo();
 
     qsizetype m_maxSteps;
+    qsizetype m_maxChars;
+    qsizetype m_held = 0;
     std::deque<Step> m_undo; // oldest first
     std::vector<Step> m_redo; // next to redo last
 };

@@ -13,7 +13,11 @@ using Kind = EditHistory::Kind;
 // `origin` is the absolute position of text[0]; leave() drops text from the top.
 struct Doc
 {
-    explicit Doc(const QString &initial = {}) : text(initial), caret(initial.size()) {}
+    explicit Doc(const QString &initial = {}, qsizetype maxSteps = EditHistory::defaultMaxSteps,
+                 qsizetype maxChars = EditHistory::defaultMaxChars)
+        : history(maxSteps, maxChars), text(initial), caret(initial.size())
+    {
+    }
 
     void edit(qsizetype from, qsizetype to, const QString &with, Kind kind = Kind::Other)
     {
@@ -118,6 +122,48 @@ private Q_SLOTS:
         QVERIFY(!d.history.canUndo());
         QVERIFY(d.redo() && d.redo());
         QCOMPARE(d.text, u"yl1\nz"_qs);
+    }
+
+    // The history holds at most so many steps and characters (undo and redo
+    // together); the oldest steps go first, and a step over the bound goes
+    // with all before it. The steps kept still undo and redo correctly.
+    void oldestStepsGoFirst_data()
+    {
+        QTest::addColumn<int>("maxSteps");
+        QTest::addColumn<int>("maxChars");
+        QTest::addColumn<QList<int>>("edits"); // n > 0: paste n characters, n < 0: delete -n
+        QTest::addColumn<int>("undoable");
+        QTest::newRow("steps") << 3 << 100 << QList{10, 10, 10, 10, 10} << 3;
+        QTest::newRow("characters") << 1000 << 25 << QList{10, 10, 10, 10, 10} << 2;
+        QTest::newRow("deleted characters count") << 1000 << 25 << QList{20, -20} << 1;
+        QTest::newRow("a step over the bound") << 1000 << 25 << QList{10, 10, 30} << 0;
+        QTest::newRow("and the steps after it") << 1000 << 25 << QList{10, 30, 5, 5} << 2;
+    }
+
+    void oldestStepsGoFirst()
+    {
+        QFETCH(int, maxSteps);
+        QFETCH(int, maxChars);
+        QFETCH(QList<int>, edits);
+        QFETCH(int, undoable);
+        Doc d({}, maxSteps, maxChars);
+        QStringList texts{d.text};
+        for (const int n : edits) {
+            if (n > 0)
+                d.edit(d.caret, d.caret, QString(n, QChar(char16_t(u'a' + texts.size()))));
+            else
+                d.edit(d.caret + n, d.caret, {});
+            texts << d.text;
+            QVERIFY(d.history.heldChars() <= maxChars);
+        }
+        QStringList undone;
+        for (int i = 1; i <= undoable; ++i)
+            undone << texts[texts.size() - 1 - i];
+        QCOMPARE(d.undoAll(), undone);
+        QVERIFY(d.history.heldChars() <= maxChars);
+        while (d.redo()) {
+        }
+        QCOMPARE(d.text, texts.last());
     }
 
     // Whatever the user did between receives, undoing all of it leaves exactly
