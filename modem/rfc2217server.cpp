@@ -33,7 +33,14 @@ Rfc2217Server::Rfc2217Server(QObject *parent)
         connect(m_modem, changed, this, &Rfc2217Server::notifyModemState);
 }
 
-Rfc2217Server::~Rfc2217Server() = default;
+Rfc2217Server::~Rfc2217Server()
+{
+    // The client socket is aborted while the server is torn down; what it
+    // reports then must not reach this half-destroyed object.
+    if (m_client)
+        m_client->disconnect(this);
+    m_modem->disconnect(this);
+}
 
 bool Rfc2217Server::listen(const QHostAddress &address, quint16 port)
 {
