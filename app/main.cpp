@@ -5,6 +5,13 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include "unixsignals.h"
+
+#include <csignal>
+#endif
 
 int main(int argc, char *argv[])
 {
@@ -32,13 +39,24 @@ int main(int argc, char *argv[])
     auto *router = new PortRouter;
     commandLine.configure(*router);
     OknoTerma window(router);
-    QObject::connect(&window, &OknoTerma::programEndRequested, &app,
-                     [](int exitCode) { QCoreApplication::exit(exitCode); });
+    std::optional<int> endRequested;
+    QObject::connect(&window, &OknoTerma::programEndRequested, &app, [&endRequested](int exitCode) {
+        endRequested = exitCode;
+        QCoreApplication::exit(exitCode);
+    });
+#ifdef Q_OS_UNIX
+    // A logout or kill ends the program as "Wyjdź" does: port closed, its lock
+    // file gone, status 0.
+    if (auto *signals = UnixSignals::catchSignals({SIGTERM, SIGHUP, SIGINT}, &app))
+        QObject::connect(signals, &UnixSignals::received, &window, &OknoTerma::endProgram);
+#endif
 
     // A warning box about the port comes before the window; closing it must
     // not count as closing the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     window.Form_Load();
+    if (endRequested) // told to end while the warning was up
+        return *endRequested;
     window.show();
     QApplication::setQuitOnLastWindowClosed(true);
     return QApplication::exec();

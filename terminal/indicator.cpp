@@ -23,6 +23,16 @@ void Indicator::paintState(bool active)
     update();
 }
 
+void Indicator::unpaint()
+{
+    if (!m_painted)
+        return;
+    m_painted = false;
+    m_colour = QColor();
+    setAccessibleDescription(QString());
+    update();
+}
+
 QSize Indicator::sizeHint() const
 {
     return {25, 17};

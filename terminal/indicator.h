@@ -18,6 +18,8 @@ public:
     explicit Indicator(QWidget *parent = nullptr);
 
     void paintState(bool active);
+    // Back to the window's background: no line to show.
+    void unpaint();
     bool isPainted() const { return m_painted; }
     // Invalid until first painted.
     QColor colour() const { return m_colour; }

@@ -115,7 +115,9 @@ void OknoTerma::OtworzCOM()
 
 void OknoTerma::openPort(quint8 number)
 {
-    clearPendingError();
+    m_pendingError.reset();
+    // What was typed for an earlier port (and refused) is not for this one.
+    SendBuffer.clear();
     try {
         PortComNR = number;
         MSComm1->setCommPort(PortComNR);
@@ -125,20 +127,23 @@ void OknoTerma::openPort(quint8 number)
         MSComm1->setOutput(QByteArrayLiteral("AT\r"));
         PrintMSR();
     } catch (const CommError &error) {
+        if (!MSComm1->PortOpen())
+            unpaintBoxes();
         report(error);
     }
 }
 
 void OknoTerma::PrintError()
 {
-    if (m_errNumber == 0)
+    if (!m_pendingError || m_pendingError->number() == 0)
         return;
-    QString text = m_errNumber == CommError::PortNotFound
+    const CommError &error = *m_pendingError;
+    QString text = error.number() == CommError::PortNotFound
                        ? QStringLiteral("Nie mogę otworzyć portu COM") + basicStr(PortComNR)
-                       : QStringLiteral("Nieznany błąd nr") + basicStr(m_errNumber) + u' '
-                             + m_errDescription;
-    if (!m_errDetail.isEmpty())
-        text += u'\n' + m_errDetail;
+                       : QStringLiteral("Nieznany błąd nr") + basicStr(error.number()) + u' '
+                             + error.description();
+    if (!error.detail().isEmpty())
+        text += u'\n' + error.detail();
     // Before the window is shown (a failed start) the box stands on its own.
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
                     isVisible() ? this : nullptr);
@@ -169,14 +174,13 @@ void OknoTerma::Form_Unload()
 
 void OknoTerma::closePort()
 {
-    clearPendingError();
+    m_pendingError.reset();
     try {
         MSComm1->setPortOpen(false);
     } catch (const CommError &error) {
-        m_errNumber = error.number();
-        m_errDescription = error.description();
-        m_errDetail = error.detail();
+        m_pendingError = error;
     }
+    unpaintBoxes();
     PrintError();
 }
 
@@ -189,19 +193,16 @@ void OknoTerma::applyPort(quint8 number)
     openPort(number);
 }
 
-void OknoTerma::report(const CommError &error)
+void OknoTerma::unpaintBoxes()
 {
-    m_errNumber = error.number();
-    m_errDescription = error.description();
-    m_errDetail = error.detail();
-    PrintError();
+    for (Indicator *box : {ui->PicCD, ui->PicCTS, ui->PicDSR, ui->PicRTS, ui->PicDTR})
+        box->unpaint();
 }
 
-void OknoTerma::clearPendingError()
+void OknoTerma::report(const CommError &error)
 {
-    m_errNumber = 0;
-    m_errDescription.clear();
-    m_errDetail.clear();
+    m_pendingError = error;
+    PrintError();
 }
 
 // The hot path under a flood: decode the chunk, append it, move the caret.
@@ -235,6 +236,7 @@ void OknoTerma::MSComm1_OnComm()
 
 void OknoTerma::MSComm1_PortFailed(const CommError &error)
 {
+    unpaintBoxes();
     // Shown once the control has finished reporting, not inside its handler.
     QTimer::singleShot(0, this, [this, error] { report(error); });
 }
@@ -288,7 +290,10 @@ void OknoTerma::switchLine(bool (CommControl::*read)() const, void (CommControl:
     try {
         const bool on = !(MSComm1->*read)();
         (MSComm1->*write)(on);
-        box->paintState(on);
+        // Without a port the switch is remembered for the next opening, but
+        // the box shows a line only when there is one.
+        if (MSComm1->PortOpen())
+            box->paintState(on);
     } catch (const CommError &error) {
         report(error);
     }
@@ -311,6 +316,11 @@ void OknoTerma::mnuAbout_Click()
 }
 
 void OknoTerma::mnuWyjdź_Click()
+{
+    endProgram();
+}
+
+void OknoTerma::endProgram()
 {
     close();
     Q_EMIT programEndRequested(0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commerror.h"
 #include "receivedecoder.h"
 
 #include <QByteArray>
@@ -7,9 +8,9 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class CommControl;
-class CommError;
 class Indicator;
 class QTimer;
 namespace Ui {
@@ -44,6 +45,10 @@ public:
     // The number of the port the window opens; 0 until the first opening.
     quint8 PortComNR = 0;
 
+    // What "Wyjdź" does: unloads the window (closing the port) and asks for
+    // the program to end. Also the answer to a request to terminate.
+    void endProgram();
+
 Q_SIGNALS:
     // "Wyjdź" was chosen and the window unloaded: the program is to end now,
     // with this status.
@@ -72,11 +77,12 @@ private:
     // Closes the port, reporting a failure; the port counts as closed after.
     void closePort();
     void applyPort(quint8 number);
+    // Without an open port the boxes show no line at all, as before the first opening.
+    void unpaintBoxes();
     // Flips one output line and paints only its box.
     void switchLine(bool (CommControl::*read)() const, void (CommControl::*write)(bool),
                     Indicator *box);
     void report(const CommError &error);
-    void clearPendingError();
 
     std::unique_ptr<Ui::OknoTerma> ui;
     CommControl *MSComm1;
@@ -85,8 +91,7 @@ private:
     ReceiveDecoder m_decoder;
     QString m_received; // reused by every receive, so the hot path allocates nothing
 
-    // The pending error: number 0 means none.
-    int m_errNumber = 0;
-    QString m_errDescription;
-    QString m_errDetail;
+    // The error PrintError shows; it stays pending until the next operation
+    // that can fail starts.
+    std::optional<CommError> m_pendingError;
 };

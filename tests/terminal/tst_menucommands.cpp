@@ -197,6 +197,8 @@ private Q_SLOTS:
         QCOMPARE(f.comm->log(), log);
         QCOMPARE(f.boxes.texts(), warnings);
         QCOMPARE(f.comm->PortOpen(), failOnApply != FakeComm::OpenPort);
+        if (!f.comm->PortOpen())
+            QCOMPARE(f.colours(), QList<QColor>(5)); // a failed switch shows no lines
         if (log.contains(u"Output=AT\\r"_qs))
             QCOMPARE(f.comm->writes().last(), QByteArray("AT\r"));
     }

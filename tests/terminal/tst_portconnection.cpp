@@ -107,6 +107,7 @@ private Q_SLOTS:
         f.start();
         f.comm->fail(CommError(CommError::DeviceLost, u"/dev/ttyUSB0: hang-up"_qs));
         QCOMPARE(f.boxes.count(), 0);
+        QCOMPARE(f.colours(), QList<QColor>(5)); // no port, no lines
         QTRY_COMPARE(f.boxes.texts(), QStringList{warningText(CommError::DeviceLost, u"/dev/ttyUSB0: hang-up"_qs)});
         QVERIFY(f.boxes.boxes().first().hadVisibleParent);
         QTest::keyClick(f.text1(), Qt::Key_Return);
