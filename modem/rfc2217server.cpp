@@ -30,7 +30,7 @@ Rfc2217Server::Rfc2217Server(QObject *parent)
         send(wire);
     });
     for (auto changed : {&HayesModem::ctsChanged, &HayesModem::dsrChanged, &HayesModem::cdChanged})
-        connect(m_modem, changed, this, &Rfc2217Server::notifyModemState);
+        connect(m_modem, changed, this, [this] { notifyModemState(false); });
 }
 
 Rfc2217Server::~Rfc2217Server()
@@ -74,6 +74,7 @@ void Rfc2217Server::accept()
         m_client = socket;
         m_codec = std::make_unique<TelnetCodec>(TelnetCodec::Role::Server);
         m_mask = 0xFF;
+        m_notified = 0;
         connect(socket, &QTcpSocket::readyRead, this, &Rfc2217Server::readClient);
         connect(socket, &QTcpSocket::disconnected, this, &Rfc2217Server::dropClient);
         // A port being opened: empty buffers, DTR and RTS raised until the
@@ -117,8 +118,7 @@ void Rfc2217Server::readClient()
         if (!m_client)
             return;
         if (event.kind == TelnetCodec::Event::Kind::ComPortAgreed) {
-            m_notified = 0xFF;
-            notifyModemState();
+            notifyModemState(true);
         } else if (event.kind == TelnetCodec::Event::Kind::Command) {
             command(event.command, event.value);
         }
@@ -160,8 +160,7 @@ void Rfc2217Server::command(quint8 code, const QByteArray &value)
     case TelnetCodec::SetModemStateMask:
         m_mask = value.size() == 1 ? quint8(value.at(0)) : m_mask;
         answer(value);
-        m_notified = 0xFF; // tell the state afresh
-        notifyModemState();
+        notifyModemState(true);
         break;
     case TelnetCodec::Signature:
         answer(value.isEmpty() ? QByteArrayLiteral("modemsim") : value);
@@ -175,21 +174,28 @@ void Rfc2217Server::command(quint8 code, const QByteArray &value)
     }
 }
 
-void Rfc2217Server::notifyModemState()
+void Rfc2217Server::notifyModemState(bool afresh)
 {
     if (!m_client || m_codec->comPort() != TelnetCodec::ComPort::Agreed)
         return;
-    quint8 state = (m_modem->cts() ? TelnetCodec::Cts : 0) | (m_modem->dsr() ? TelnetCodec::Dsr : 0)
-                   | (m_modem->cd() ? TelnetCodec::Cd : 0);
-    const quint8 changed = quint8((state ^ m_notified) & (TelnetCodec::Cts | TelnetCodec::Dsr | TelnetCodec::Cd));
-    if (m_notified != 0xFF && !changed)
+    quint8 lines = 0;
+    if (m_modem->cts())
+        lines |= TelnetCodec::Cts;
+    if (m_modem->dsr())
+        lines |= TelnetCodec::Dsr;
+    if (m_modem->cd())
+        lines |= TelnetCodec::Cd;
+    // A report asked for states the lines; one for a change also marks what changed.
+    const quint8 changed = afresh ? 0 : quint8(lines ^ m_notified);
+    if (!afresh && !changed)
         return;
+    quint8 state = lines;
     if (changed & TelnetCodec::Cts)
         state |= TelnetCodec::DeltaCts;
     if (changed & TelnetCodec::Dsr)
         state |= TelnetCodec::DeltaDsr;
     if (changed & TelnetCodec::Cd)
         state |= TelnetCodec::DeltaCd;
-    m_notified = state & (TelnetCodec::Cts | TelnetCodec::Dsr | TelnetCodec::Cd);
+    m_notified = lines;
     send(m_codec->command(TelnetCodec::NotifyModemState, quint8(state & m_mask)));
 }

@@ -43,7 +43,7 @@ private:
     void readClient();
     void dropClient();
     void command(quint8 code, const QByteArray &value);
-    void notifyModemState();
+    void notifyModemState(bool afresh);
     void send(const QByteArray &wire);
 
     QTcpServer *m_server;
