@@ -15,6 +15,10 @@ NetworkComm::NetworkComm(const NetworkAddress &address, QObject *parent)
     , m_socket(new QTcpSocket(this))
     , m_connectTimer(new QTimer(this))
 {
+    // Take what arrives in bounded pieces: each is shown before the next is
+    // read, so typing and the clock keep their turns under a flood, and the
+    // rest waits in the system, slowing the server down as a slow reader should.
+    m_socket->setReadBufferSize(ReadChunkBytes);
     m_connectTimer->setSingleShot(true);
     m_connectTimer->setInterval(ConnectTimeoutMs);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
@@ -107,6 +111,10 @@ void NetworkComm::send(const QByteArray &wire)
     ++m_callDepth;
     auto leave = qScopeGuard([this] { --m_callDepth; });
     m_socket->write(wire);
+    // Hand it to the system now, not at the socket's next turn in the event
+    // loop: under a flood from the server that turn comes late, and a typed
+    // line must not wait for it.
+    m_socket->flush();
 }
 
 void NetworkComm::setOutput(const QByteArray &bytes)

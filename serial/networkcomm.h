@@ -31,6 +31,8 @@ class NetworkComm : public CommControl
 public:
     // How long a connection may take, name lookup included.
     static constexpr int ConnectTimeoutMs = 5000;
+    // The most taken from the connection at a time.
+    static constexpr qint64 ReadChunkBytes = 64 * 1024;
 
     explicit NetworkComm(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkComm() override;
