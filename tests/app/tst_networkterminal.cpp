@@ -123,6 +123,7 @@ private Q_SLOTS:
         QCOMPARE(boxes.count(), 0);
         sim.terminate();
         QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 0); // and, in a sanitizer build, nothing leaked
     }
 
     void ser2netPassesEveryByteAndAFlood()
