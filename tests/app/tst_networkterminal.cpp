@@ -115,6 +115,11 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, 10000);
         QVERIFY(QString::fromUtf8(second.readAll()).contains(QStringLiteral("zajęty")));
 
+        // The settings reach the modem's side of the line.
+        router->setSettings(QStringLiteral("115200,N,8,1"));
+        t.typeLine(QStringLiteral("AT&V"));
+        QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().contains(QLatin1String("LINE: 115200,N,8,1")), 10000);
+
         t.typeLine(QStringLiteral("ATD123"));
         QTRY_VERIFY_WITH_TIMEOUT(shows("PicCD", true), 20000);
         QTest::mouseClick(t.window->findChild<Indicator *>(QStringLiteral("PicDTR")), Qt::LeftButton);
