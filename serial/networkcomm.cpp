@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "networkcomm.h"
 
+#include "insidecall.h"
 #include "telnetcodec.h"
 
-#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -68,8 +68,7 @@ void NetworkComm::setPortOpen(bool open)
                       ? new TelnetCodec(TelnetCodec::Role::Client)
                       : nullptr);
     m_connectTimer->start();
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
+    const InsideCall call(m_callDepth);
     m_socket->connectToHost(m_address.host, m_address.port);
 }
 
@@ -82,8 +81,7 @@ void NetworkComm::close()
     m_modemState = 0;
     m_unsent.clear();
     m_received.clear();
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
+    const InsideCall call(m_callDepth);
     // What the socket took is handed to the system before the connection goes.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
         m_socket->flush();
@@ -108,8 +106,7 @@ void NetworkComm::send(const QByteArray &wire)
         m_unsent += wire;
         return;
     }
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
+    const InsideCall call(m_callDepth);
     m_socket->write(wire);
     // Hand it to the system now, not at the socket's next turn in the event
     // loop: under a flood from the server that turn comes late, and a typed

@@ -1,24 +1,11 @@
 #include "serialportcomm.h"
 
+#include "insidecall.h"
 #include "openfailure.h"
 
 #include <QTimer>
 
 namespace {
-
-// Errors Qt raises while we are inside a call into the port are answered by
-// that call's result; only those arriving from the event loop mean a lost
-// device. This marks the calls.
-class InsideCall
-{
-public:
-    explicit InsideCall(int &depth) : m_depth(depth) { ++m_depth; }
-    ~InsideCall() { --m_depth; }
-    Q_DISABLE_COPY_MOVE(InsideCall)
-
-private:
-    int &m_depth;
-};
 
 QSerialPort::Parity toQt(LineSettings::Parity parity)
 {
