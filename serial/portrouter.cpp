@@ -3,6 +3,11 @@
 #include "portnaming.h"
 #include "serialportcomm.h"
 
+#include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <QSerialPortInfo>
+#endif
+
 PortRouter::PortRouter(QObject *parent)
     : CommControl(parent)
 {
@@ -26,6 +31,19 @@ QString PortRouter::deviceName(int port) const
 void PortRouter::registerDevice(const QString &name, Factory factory)
 {
     m_factories.insert(name.toLower(), std::move(factory));
+}
+
+bool PortRouter::deviceExists(int port) const
+{
+    const QString name = deviceName(port);
+    if (m_factories.contains(name.toLower()) || name.contains(QLatin1String("://")))
+        return true;
+#ifdef Q_OS_WIN
+    return !QSerialPortInfo(name).isNull();
+#else
+    // Follows a symbolic link (a by-id name, a modemsim link) to its device.
+    return QFileInfo::exists(PortNaming::systemDeviceName(name));
+#endif
 }
 
 CommControl *PortRouter::createBackEnd(const QString &name)
