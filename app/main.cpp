@@ -15,14 +15,53 @@
 #include "unixsignals.h"
 
 #include <csignal>
+#include <cstdlib>
 #endif
+
+namespace {
+
+// An argument as text. A file name may hold bytes the system's encoding
+// cannot read (and text could not give back); a device reached by such a
+// name is taken by its real path instead. Empty when neither can be read.
+std::optional<QString> argumentText(const QByteArray &bytes)
+{
+    const auto readable = [](const QByteArray &b) -> std::optional<QString> {
+        QString text = QString::fromLocal8Bit(b);
+        return text.toLocal8Bit() == b ? std::optional(text) : std::nullopt;
+    };
+    if (auto text = readable(bytes))
+        return text;
+#ifdef Q_OS_UNIX
+    const qsizetype equals = bytes.startsWith('-') ? bytes.indexOf('=') : -1;
+    if (char *real = ::realpath(bytes.mid(equals + 1).constData(), nullptr)) {
+        const std::optional<QString> path = readable(QByteArray(real));
+        std::free(real);
+        const std::optional<QString> option = readable(bytes.left(equals + 1));
+        if (path && option)
+            return *option + *path;
+    }
+#endif
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     // Read before the application exists, so --help and --version need no display.
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    for (int i = 0; i < argc; ++i) {
+        const std::optional<QString> text = argumentText(QByteArray(argv[i]));
+        if (!text) {
+            std::fprintf(stderr,
+                         "modemterm: argumentu „%s” nie da się odczytać jako tekstu (bajty spoza "
+                         "kodowania systemu); wskaż urządzenie inną nazwą, np. dowiązaniem "
+                         "symbolicznym\nSpróbuj „modemterm --help”.\n",
+                         QString::fromLocal8Bit(argv[i]).toLocal8Bit().constData());
+            return 2;
+        }
+        arguments.append(*text);
+    }
     const CommandLine commandLine = CommandLine::parse(arguments);
     switch (commandLine.action) {
     case CommandLine::Action::ShowHelp:

@@ -32,9 +32,10 @@ void HayesModemPacer::setCharactersPerSecond(double rate)
 
 void HayesModemPacer::push(const QByteArray &bytes)
 {
-    if (bytes.isEmpty())
+    const qsizetype room = m_enabled ? Capacity - m_wire.size() : bytes.size();
+    if (bytes.isEmpty() || room <= 0)
         return;
-    m_wire += bytes;
+    m_wire += QByteArrayView(bytes).first(std::min(room, bytes.size()));
     if (!m_enabled) {
         releaseAll();
         return;
@@ -64,9 +65,9 @@ void HayesModemPacer::tick()
     qsizetype count = std::min<qsizetype>(due - m_sentInBurst, m_wire.size());
     if (count <= 0)
         return;
-    const qsizetype lineEnd = m_wire.indexOf('\n');
+    const qsizetype lineEnd = QByteArrayView(m_wire).first(count).indexOf('\n');
     if (lineEnd >= 0)
-        count = std::min(count, lineEnd + 1);
+        count = lineEnd + 1;
     m_released += m_wire.first(count);
     m_wire.remove(0, count);
     m_sentInBurst += count;

@@ -15,6 +15,11 @@ class HayesModemPacer : public QObject
     Q_OBJECT
 
 public:
+    // A modem's transmit buffer. What finds it full is dropped, as a modem
+    // without flow control drops what it has no room for; so neither memory
+    // nor the work of a tick grows with what a terminal throws at it.
+    static constexpr qsizetype Capacity = 4096;
+
     explicit HayesModemPacer(QObject *parent = nullptr);
 
     // Off: every byte is released the moment it is pushed, synchronously.
@@ -23,6 +28,7 @@ public:
     // Characters per second on the line (baud rate / bits per character).
     void setCharactersPerSecond(double rate);
 
+    // Queues the bytes for the line; beyond Capacity waiting, they are dropped.
     void push(const QByteArray &bytes);
     // Released bytes, taken out.
     QByteArray take();

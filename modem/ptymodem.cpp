@@ -94,8 +94,10 @@ void PtyModem::open()
 
 void PtyModem::readFromTerminal()
 {
+    // A few reads a turn: a terminal that never stops sending must not keep
+    // the event loop (and a request to quit) waiting.
     char buf[4096];
-    for (;;) {
+    for (int reads = 0; reads < 16; ++reads) {
         const ssize_t n = ::read(m_master, buf, sizeof buf);
         if (n > 0) {
             // The program may have changed the speed since it last wrote.

@@ -17,9 +17,7 @@ constexpr Entry table[] = {
     {CommError::PortInUse,
      "Port jest zajęty przez inny program (np. inny terminal, ModemManager lub gpsd); "
      "zamknij go i spróbuj ponownie"},
-    {CommError::PermissionDenied,
-     "Brak uprawnień do portu; dodaj użytkownika do grupy dialout "
-     "(sudo usermod -aG dialout $USER) i zaloguj się ponownie"},
+    {CommError::PermissionDenied, "Brak uprawnień do portu"},
     {CommError::PortAlreadyOpen, "Port jest już otwarty"},
     {CommError::PortNotOpen, "Port nie jest otwarty"},
     {CommError::SettingsRejected, "Urządzenie odrzuciło ustawienia portu"},

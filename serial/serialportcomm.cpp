@@ -2,10 +2,23 @@
 
 #include "openfailure.h"
 
-#include <QScopeGuard>
 #include <QTimer>
 
 namespace {
+
+// Errors Qt raises while we are inside a call into the port are answered by
+// that call's result; only those arriving from the event loop mean a lost
+// device. This marks the calls.
+class InsideCall
+{
+public:
+    explicit InsideCall(int &depth) : m_depth(depth) { ++m_depth; }
+    ~InsideCall() { --m_depth; }
+    Q_DISABLE_COPY_MOVE(InsideCall)
+
+private:
+    int &m_depth;
+};
 
 QSerialPort::Parity toQt(LineSettings::Parity parity)
 {
@@ -99,10 +112,13 @@ void SerialPortComm::setPortOpen(bool open)
 
 void SerialPortComm::open()
 {
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
-
+    const InsideCall call(m_callDepth);
     ++m_openings;
+    checkBeforeOpening(m_deviceName);
+#ifdef Q_OS_UNIX
+    // One device, one lock, whichever link it is reached through.
+    m_port->setPortName(DeviceLock::realDevicePath(m_deviceName));
+#endif
     m_port->clearError();
     if (!m_port->open(QIODevice::ReadWrite))
         throw openFailure(m_deviceName, m_port->error(), m_port->errorString());
@@ -126,16 +142,13 @@ void SerialPortComm::close()
     m_cts = m_dsr = m_cd = false;
     if (!m_port->isOpen())
         return;
-    ++m_callDepth;
+    const InsideCall call(m_callDepth);
     m_port->close();
-    --m_callDepth;
 }
 
 void SerialPortComm::applySettings(const LineSettings &s)
 {
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
-
+    const InsideCall call(m_callDepth);
     m_port->clearError();
     const bool ok = m_port->setBaudRate(s.baudRate)
                     && m_port->setDataBits(QSerialPort::DataBits(s.dataBits))
@@ -152,9 +165,7 @@ void SerialPortComm::applyOutputLine(bool (QSerialPort::*set)(bool), bool on)
 {
     if (!m_hasModemLines)
         return;
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
-
+    const InsideCall call(m_callDepth);
     m_port->clearError();
     if ((m_port->*set)(on))
         return;
@@ -186,8 +197,7 @@ void SerialPortComm::readLines(bool announce)
         return;
     QSerialPort::PinoutSignals lines;
     {
-        ++m_callDepth;
-        auto leave = qScopeGuard([this] { --m_callDepth; });
+        const InsideCall call(m_callDepth);
         m_port->clearError();
         lines = m_port->pinoutSignals();
     }
@@ -196,7 +206,7 @@ void SerialPortComm::readLines(bool announce)
         break;
     case QSerialPort::ResourceError:
         if (announce) { // from the poll timer: the device is gone
-            lose(m_port->errorString());
+            lose();
             return;
         }
         [[fallthrough]];
@@ -233,8 +243,7 @@ void SerialPortComm::setOutput(const QByteArray &bytes)
 {
     if (!PortOpen())
         throw CommError(CommError::PortNotOpen, m_deviceName);
-    ++m_callDepth;
-    auto leave = qScopeGuard([this] { --m_callDepth; });
+    const InsideCall call(m_callDepth);
     if (m_port->write(bytes) != bytes.size())
         throw CommError(CommError::WriteFailed, m_deviceName + QLatin1String(": ") + m_port->errorString());
 }
@@ -264,20 +273,19 @@ void SerialPortComm::onError(QSerialPort::SerialPortError error)
     default:
         break;
     }
-    // A hang-up reads as end of file, when Qt's text names whatever errno was
-    // left over.
-    lose(error == QSerialPort::ResourceError ? m_port->errorString()
-                                             : QStringLiteral("połączenie zerwane"));
+    lose();
 }
 
-void SerialPortComm::lose(const QString &reason)
+void SerialPortComm::lose()
 {
     // The device is gone (unplugged, hung up). Qt would report it again at
     // every turn of the event loop, so close now; tell once, from the event
     // loop, so that a handler showing a message box does not run inside Qt
     // Serial Port's own read.
     close();
-    const CommError error(CommError::DeviceLost, m_deviceName + QLatin1String(": ") + reason);
+    // One cause, one message: Qt's own text names whatever errno was left over
+    // (a hang-up reads as end of file).
+    const CommError error(CommError::DeviceLost, m_deviceName + QStringLiteral(": połączenie zerwane"));
     QMetaObject::invokeMethod(
         this,
         [this, error, opening = m_openings] {

@@ -49,7 +49,7 @@ private:
     void readLines(bool announce);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    void lose(const QString &reason);
+    void lose();
 
     QString m_deviceName;
     QSerialPort *m_port;

@@ -30,6 +30,7 @@ SetCOM::SetCOM(quint8 initialPort, QWidget *parent)
     connect(m_ui->SetCOM2, &QRadioButton::clicked, this, &SetCOM::SetCOM2_Click);
     connect(m_ui->SetCOM3, &QRadioButton::clicked, this, &SetCOM::SetCOM3_Click);
     connect(m_ui->SetCOM4, &QRadioButton::clicked, this, &SetCOM::SetCOM4_Click);
+    connect(m_ui->SetCOMx, &QRadioButton::clicked, this, &SetCOM::SetCOMx_Click);
     connect(m_ui->txtNRcom, &QLineEdit::textChanged, this, &SetCOM::txtNRcom_Change);
     connect(m_ui->cmdZapisz, &QPushButton::clicked, this, &SetCOM::cmdZapisz_Click);
     connect(m_ui->cmdZastosuj, &QPushButton::clicked, this, &SetCOM::cmdZastosuj_Click);
@@ -51,8 +52,17 @@ void SetCOM::keyPressEvent(QKeyEvent *event)
 void SetCOM::Form_Load()
 {
     m_portComNR = m_initialPort;
+    // A port beyond the four options is shown as "COM" with its number, so
+    // the dialog opens showing the port that "Zapisz" would keep. Putting the
+    // number there is not an edit: no check, no warning.
+    QRadioButton *initial = option(m_initialPort);
+    if (!initial && m_initialPort != 0) {
+        initial = m_ui->SetCOMx;
+        const QSignalBlocker quiet(m_ui->txtNRcom);
+        m_ui->txtNRcom->setText(QString::number(m_initialPort));
+    }
     // The option group is one tab stop, entered at its selected option.
-    if (QRadioButton *initial = option(m_initialPort)) {
+    if (initial) {
         initial->setChecked(true);
         initial->setFocus();
     }
@@ -65,12 +75,25 @@ void SetCOM::SetCOM4_Click() { choose(4); }
 
 void SetCOM::txtNRcom_Change()
 {
+    // A number typed beside "COM" chooses "COM": the option shown and the
+    // number applied never disagree.
+    m_ui->SetCOMx->setChecked(true);
+    if (!takeFieldNumber() || !inRange(m_portComNR))
+        warnOutOfRange();
+}
+
+void SetCOM::SetCOMx_Click()
+{
+    takeFieldNumber();
+}
+
+bool SetCOM::takeFieldNumber()
+{
     const std::optional<quint8> number = NumberReader::readByte(m_ui->txtNRcom->text());
     m_lastNumberFits = number.has_value();
     if (number)
         m_portComNR = *number;
-    if (!number || !inRange(m_portComNR))
-        warnOutOfRange();
+    return m_lastNumberFits;
 }
 
 void SetCOM::cmdZapisz_Click() { closeWithChoice(); }

@@ -10,8 +10,9 @@ class SetCOM;
 }
 
 // The port settings dialog: COM 1 to COM 4, or any number typed beside "COM".
-// It starts from the port it is given; exec() returns Accepted when "Zapisz" or
-// "Zastosuj" close it with a port number from 1 to 99 in PortComNR().
+// It starts from the port it is given (beyond 4: "COM" with that number in the
+// field); exec() returns Accepted when "Zapisz" or "Zastosuj" close it with a
+// port number from 1 to 99 in PortComNR().
 class SetCOM : public QDialog
 {
     Q_OBJECT
@@ -31,12 +32,16 @@ private:
     void SetCOM2_Click();
     void SetCOM3_Click();
     void SetCOM4_Click();
+    // "COM" applies the number in the field beside it.
+    void SetCOMx_Click();
     void txtNRcom_Change();
     void cmdZapisz_Click();
     void cmdZastosuj_Click();
     void cmdAnuluj_Click();
 
     void choose(quint8 port);
+    // Reads the field into PortComNR; false (PortComNR kept) when it does not fit.
+    bool takeFieldNumber();
     void closeWithChoice();
     void warnOutOfRange();
     QRadioButton *option(quint8 port) const;

@@ -8,7 +8,8 @@ namespace {
 
 constexpr char16_t lineBreak = u'\n';
 
-// What each byte shows as, line endings aside.
+// What each byte shows as, line endings aside: always one visible character
+// (a tab is a tab).
 const std::array<char16_t, 256> &glyphs()
 {
     static const std::array<char16_t, 256> table = [] {
@@ -19,6 +20,14 @@ const std::array<char16_t, 256> &glyphs()
             t[b] = char16_t(0x2400 + b);
         t['\t'] = u'\t';
         t[127] = u'\u2421';
+        // Characters that draw nothing would hide a byte that arrived: the
+        // bytes the code page leaves unassigned show as the replacement
+        // character, the soft hyphen as a hyphen.
+        for (char16_t &c : t) {
+            if (QChar(c).category() == QChar::Other_Control)
+                c = u'\uFFFD';
+        }
+        t[0xAD] = u'\u2010';
         return t;
     }();
     return table;

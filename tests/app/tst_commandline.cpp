@@ -1,9 +1,14 @@
 #include "commandline.h"
+#include "devicelock.h"
+#include "pseudoterminal.h"
 
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPortInfo>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 // The command line: what it accepts, what it refuses, and the program's exit
 // status and messages for each.
@@ -151,6 +156,45 @@ private Q_SLOTS:
                                                             : QStringLiteral("-"));
             QVERIFY(fields[5] == QStringLiteral("wolny") || fields[5].startsWith(QStringLiteral("zajęty: proces ")));
         }
+    }
+
+    // A logout or a kill ends the program as "Wyjdź" does: the port closed,
+    // its lock file gone, status 0. The device is named by a link whose name
+    // is not text in the system's encoding, which reaches it all the same.
+    void endsCleanlyWhenTerminated_data()
+    {
+        QTest::addColumn<int>("signal");
+        for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+            QTest::addRow("%s", strsignal(signal)) << signal;
+    }
+
+    void endsCleanlyWhenTerminated()
+    {
+        QFETCH(int, signal);
+        PseudoTerminal pty;
+        QTemporaryDir dir;
+        const QByteArray link = QFile::encodeName(dir.path()) + "/modem\xff";
+        QCOMPARE(::symlink(QFile::encodeName(pty.slavePath()).constData(), link.constData()), 0);
+        const auto start = [&](QProcess &program, const QString &name) {
+            program.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                                 QStringLiteral("exec \"$0\" --port \"$1$(printf '\\377')\""),
+                                                 QStringLiteral(MODEMTERM_BINARY), dir.filePath(name)});
+        };
+        QProcess unreadable; // no real path to fall back on: refused at start
+        start(unreadable, u"nothing"_qs);
+        QVERIFY(unreadable.waitForFinished(20000));
+        QCOMPARE(unreadable.exitCode(), 2);
+
+        QProcess program;
+        start(program, u"modem"_qs);
+        QCOMPARE(pty.read(3, 20000), QByteArray("AT\r"));
+        const auto lock = DeviceLock::findLockFile(pty.slavePath());
+        QVERIFY(lock && lock->pid == program.processId());
+        ::kill(pid_t(program.processId()), signal);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(!QFile::exists(lock->path));
     }
 };
 

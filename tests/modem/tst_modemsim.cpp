@@ -5,7 +5,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +68,8 @@ class TestModemSim : public QObject
 private Q_SLOTS:
     void answersThroughSerialPort_data();
     void answersThroughSerialPort();
+    void endsPromptlyWhateverAClientSends_data();
+    void endsPromptlyWhateverAClientSends();
     void commandLine_data();
     void commandLine();
 };
@@ -104,6 +111,44 @@ void TestModemSim::answersThroughSerialPort()
     ::kill(pid_t(sim.process.processId()), signal);
     QVERIFY(sim.process.waitForFinished(10000));
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TestModemSim::endsPromptlyWhateverAClientSends_data()
+{
+    QTest::addColumn<int>("signal");
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+        QTest::addRow("%s", strsignal(signal)) << signal;
+}
+
+// Any request to end is taken at once, link removed, even while a client
+// sends without pause.
+void TestModemSim::endsPromptlyWhateverAClientSends()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("modem"));
+    ModemSim sim;
+    QVERIFY(sim.start({QStringLiteral("--link"), link}));
+    const int fd = ::open(QFile::encodeName(sim.path).constData(), O_WRONLY | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    std::atomic<bool> sending{true};
+    std::atomic<qint64> sent{0};
+    const auto send = [&] {
+        const QByteArray noise(65536, 'x');
+        while (sending && ::write(fd, noise.constData(), size_t(noise.size())) > 0)
+            sent += noise.size();
+    };
+    std::thread client(send), client2(send);
+    QTRY_VERIFY(sent > (1 << 20));
+    ::kill(pid_t(sim.process.processId()), signal);
+    const bool ended = sim.process.waitForFinished(5000);
+    sending = false;
+    ::close(fd); // unblocks the client's write
+    client.join();
+    client2.join();
+    QVERIFY(ended);
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
 }

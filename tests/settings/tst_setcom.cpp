@@ -1,6 +1,7 @@
 #include "modalwatcher.h"
 #include "setcom.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -62,6 +63,9 @@ private Q_SLOTS:
         // Placed from the frame's corner, inside the "COM" option's area.
         QCOMPARE(d.field()->geometry(), QRect(56, 128, 25, 25));
         QVERIFY(d.option("SetCOMx")->geometry().contains(d.field()->geometry()));
+        // Announced by what it is, not by its frame's title.
+        QCOMPARE(QAccessible::queryAccessibleInterface(d.field())->text(QAccessible::Name),
+                 QStringLiteral("Numer portu COM"));
         for (const char *name : {"cmdZapisz", "cmdZastosuj", "cmdAnuluj"})
             QVERIFY(!d.control<QPushButton>(name)->isDefault() && !d.control<QPushButton>(name)->autoDefault());
         // Neither Escape nor Enter closes it.
@@ -77,24 +81,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("selected");
-        QTest::newRow("0") << 0 << QString();
-        QTest::newRow("1") << 1 << "SetCOM1";
-        QTest::newRow("2") << 2 << "SetCOM2";
-        QTest::newRow("3") << 3 << "SetCOM3";
-        QTest::newRow("4") << 4 << "SetCOM4";
-        QTest::newRow("5") << 5 << QString();
-        QTest::newRow("255") << 255 << QString();
+        QTest::addColumn<QString>("field");
+        QTest::newRow("0") << 0 << QString() << "5";
+        QTest::newRow("1") << 1 << "SetCOM1" << "5";
+        QTest::newRow("2") << 2 << "SetCOM2" << "5";
+        QTest::newRow("3") << 3 << "SetCOM3" << "5";
+        QTest::newRow("4") << 4 << "SetCOM4" << "5";
+        QTest::newRow("5") << 5 << "SetCOMx" << "5";
+        QTest::newRow("42") << 42 << "SetCOMx" << "42";
     }
 
+    // The dialog opens showing the port that "Zapisz" would apply, quietly.
     void loadSelectsTheInitialPort()
     {
         QFETCH(int, port);
         QFETCH(QString, selected);
+        QFETCH(QString, field);
         Dialog d{quint8(port)};
         QCOMPARE(d.dialog.PortComNR(), port);
         QCOMPARE(d.checkedOptions(), selected.isEmpty() ? QStringList() : QStringList{selected});
         QCOMPARE(QApplication::focusWidget()->objectName(), selected.isEmpty() ? u"SetCOM1"_qs : selected);
-        QCOMPARE(d.field()->text(), QStringLiteral("5"));
+        QCOMPARE(d.field()->text(), field);
+        QCOMPARE(d.boxes.count(), 0);
     }
 
     void warnsExactlyWhenOutOfRange()
@@ -134,9 +142,11 @@ private Q_SLOTS:
         d.choose("SetCOM3");
         QCOMPARE(d.dialog.PortComNR(), 3);
         QCOMPARE(d.field()->text(), QStringLiteral("12"));
+        // Typing chooses "COM"; choosing "COM" takes the number beside it.
         d.typeOver(QStringLiteral("7"));
         QCOMPARE(d.dialog.PortComNR(), 7);
-        QCOMPARE(d.checkedOptions(), QStringList{"SetCOM3"});
+        QCOMPARE(d.checkedOptions(), QStringList{"SetCOMx"});
+        d.choose("SetCOM3");
         d.choose("SetCOMx");
         QCOMPARE(d.checkedOptions(), QStringList{"SetCOMx"});
         QCOMPARE(d.dialog.PortComNR(), 7);
