@@ -373,6 +373,7 @@ struct FloodResult
     double peakMb = NAN;
     double worstTickLateMs = NAN;
     int ticks = 0;
+    double logCompleteness = NAN; // bytes in the session log / bytes it should hold
 };
 
 class Bench
@@ -387,7 +388,9 @@ public:
 
 private:
     double catFlood(bool endless);
-    FloodResult programFlood(bool endless);
+    // With `logged`, the program keeps a timestamped session log (--log
+    // --timestamps); its latency samples are then kept apart.
+    FloodResult programFlood(bool endless, bool logged = false);
     void lineChanges();
     void startups();
 
@@ -401,8 +404,8 @@ private:
     };
     void start(Running &r, const std::vector<std::string> &portArgs);
     // Starts the program on `pty` and records the time from exec to "AT\r".
-    void startOnPty(Running &r, const Pty &pty, PortReader &port);
-    void sendAndShow(Running &r, Pty &pty, int count);
+    void startOnPty(Running &r, const Pty &pty, PortReader &port, const std::vector<std::string> &extra = {});
+    void sendAndShow(Running &r, Pty &pty, int count, Samples &into);
 
     Options m_opt;
     int m_runs = 0;
@@ -411,6 +414,7 @@ public:
     Samples catText, catEndless, text, endless, ratioText, ratioEndless, endlessToText;
     Samples typedText, typedEndless, tickText, tickEndless, rssText, rssEndless;
     Samples shown, lagText, lagEndless, lineChange, execToAt, endless50;
+    Samples textLogged, loggedToText, rssLogged, logComplete, asideFromLogged;
 };
 
 void Bench::start(Running &r, const std::vector<std::string> &portArgs)
@@ -435,7 +439,7 @@ void Bench::start(Running &r, const std::vector<std::string> &portArgs)
 }
 
 // Short lines sent to an idle program: time until each is painted.
-void Bench::sendAndShow(Running &r, Pty &pty, int count)
+void Bench::sendAndShow(Running &r, Pty &pty, int count, Samples &into)
 {
     for (int i = 0; i < count; ++i) {
         sleepMs(100);
@@ -446,7 +450,7 @@ void Bench::sendAndShow(Running &r, Pty &pty, int count)
         const Ns t0 = now();
         pty.writeAll(bytes.data(), bytes.size());
         const auto t1 = r.log.waitForPaint(r.expectedChars, t0, 2 * sec);
-        shown.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
+        into.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
     }
 }
 
@@ -475,14 +479,16 @@ double Bench::catFlood(bool endless)
     return double(reps * pattern.size()) / 1e6 / (double(t1 - t0) / sec);
 }
 
-FloodResult Bench::programFlood(bool endless)
+FloodResult Bench::programFlood(bool endless, bool logged)
 {
     Pty pty;
     PortReader port(pty.master);
     Running r;
-    startOnPty(r, pty, port);
+    const std::string logPath = m_opt.workDir + "/floodbench-session-" + std::to_string(getpid()) + ".log";
+    unlink(logPath.c_str());
+    startOnPty(r, pty, port, logged ? std::vector<std::string>{"--log", logPath, "--timestamps"} : std::vector<std::string>{});
     sleepMs(300);
-    sendAndShow(r, pty, 10);
+    sendAndShow(r, pty, 10, logged ? asideFromLogged : shown);
 
     const std::string pattern = floodPattern(endless);
     const long long reps = std::max(1LL, m_opt.floodMb * 1'000'000 / (long long)pattern.size());
@@ -492,7 +498,7 @@ FloodResult Bench::programFlood(bool endless)
     // A user types "ATI" and Enter every 200 ms while the flood runs; each
     // line is timed from the keys to its arrival at the port.
     std::atomic<bool> flooding{true};
-    Samples &typed = endless ? typedEndless : typedText;
+    Samples &typed = logged ? asideFromLogged : endless ? typedEndless : typedText;
     std::thread typist([&] {
         size_t seen = port.size();
         while (flooding) {
@@ -526,7 +532,7 @@ FloodResult Bench::programFlood(bool endless)
         result.mbPerSecond = double(reps * pattern.size()) / 1e6 / (double(*t1 - t0) / sec);
         // Each megabyte's way from the port to the screen: the first repaint
         // that shows all of it, after the last of it was written.
-        Samples &lag = endless ? lagEndless : lagText;
+        Samples &lag = logged ? asideFromLogged : endless ? lagEndless : lagText;
         const long long first50 = std::min(reps, (50'000'000LL + (long long)pattern.size() - 1) / (long long)pattern.size());
         size_t p = 0;
         for (long long k = 0; k < reps; ++k) {
@@ -555,6 +561,21 @@ FloodResult Bench::programFlood(bool endless)
     result.peakMb = peakRssMb(r.pid);
     stop(r.pid);
     unlink(r.log.path.c_str());
+    if (logged) {
+        // After the header, every shown character and, per line, a
+        // "yyyy-MM-dd HH:mm:ss.zzz " stamp; all of it ASCII here.
+        std::ifstream f(logPath, std::ios::binary);
+        std::string header;
+        std::getline(f, header);
+        long long lines = 0, bytes = 0;
+        char buf[1 << 16];
+        while (f.read(buf, sizeof buf) || f.gcount() > 0) {
+            bytes += f.gcount();
+            lines += std::count(buf, buf + f.gcount(), '\n');
+        }
+        result.logCompleteness = double(bytes) / double(r.expectedChars + 24 * lines);
+        unlink(logPath.c_str());
+    }
     return result;
 }
 
@@ -593,9 +614,11 @@ void Bench::lineChanges()
     unlink(r.log.path.c_str());
 }
 
-void Bench::startOnPty(Running &r, const Pty &pty, PortReader &port)
+void Bench::startOnPty(Running &r, const Pty &pty, PortReader &port, const std::vector<std::string> &extra)
 {
-    start(r, {"--port", pty.slave});
+    std::vector<std::string> args{"--port", pty.slave};
+    args.insert(args.end(), extra.begin(), extra.end());
+    start(r, args);
     size_t from = 0;
     const auto at = port.waitFor("AT\r", from, 5 * sec);
     execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
@@ -624,7 +647,13 @@ void Bench::run()
         ratioText.add(t.mbPerSecond / ct);
         rssText.add(t.peakMb);
         tickText.add(t.worstTickLateMs);
-        std::fprintf(stderr, " %.1f MB/s (cat %.1f); endless line...", t.mbPerSecond, ct);
+        std::fprintf(stderr, " %.1f MB/s (cat %.1f); logged...", t.mbPerSecond, ct);
+        const FloodResult l = programFlood(false, true);
+        textLogged.add(l.mbPerSecond);
+        loggedToText.add(l.mbPerSecond / t.mbPerSecond);
+        rssLogged.add(l.peakMb);
+        logComplete.add(l.logCompleteness);
+        std::fprintf(stderr, " %.1f MB/s; endless line...", l.mbPerSecond);
         const double ce = catFlood(true);
         catEndless.add(ce);
         const FloodResult e = programFlood(true);
@@ -708,6 +737,10 @@ int main(int argc, char **argv)
     row("1. text flood (CR LF every 80)", bench.text, "MB/s", ">= 30");
     row("   cat, same flood", bench.catText, "MB/s", "");
     row("   ratio to cat", bench.ratioText, "", ">= 0.15", 3);
+    row("   text flood with --log --timestamps", bench.textLogged, "MB/s", "");
+    row("   its ratio to the text flood", bench.loggedToText, "", ">= 0.80", 3);
+    row("   its log, bytes / bytes it should hold", bench.logComplete, "", "1.000", 3);
+    row("   peak RSS after it", bench.rssLogged, "MB", "<= 150");
     row("2. endless line", bench.endless, "MB/s", "");
     row("   its first 50 MB", bench.endless50, "MB/s", "");
     row("   cat, same flood", bench.catEndless, "MB/s", "");
