@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "portlist.h"
 
-#include "openfailure.h"
+#include "devicelock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -49,9 +49,9 @@ QList<Port> present(const QString &stableNames)
                              .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
         port.serialNumber = info.serialNumber();
         port.description = info.description();
-        port.holder = lockFileHolder(port.device);
+        port.holder = DeviceLock::lockFileHolder(port.device);
         if (port.holder.isEmpty())
-            port.holder = processesHolding(port.device);
+            port.holder = DeviceLock::processesHolding(port.device);
         ports.append(port);
     }
     std::sort(ports.begin(), ports.end(), [](const Port &a, const Port &b) { return a.device < b.device; });
