@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "networkaddress.h"
 #include "portnaming.h"
 #include "portrouter.h"
 #include "simulatedcomm.h"
@@ -49,6 +50,13 @@ QString CommandLine::helpText()
                "  --port NAZWA   urządzenie, za które ma stać port COM 2: ścieżka\n"
                "                 (np. /dev/ttyUSB0), COMn albo „sim” (wbudowany\n"
                "                 symulowany modem)\n"
+               "  --port rfc2217://HOST:PORT\n"
+               "                 port udostępniony w sieci z liniami modemu (RFC 2217,\n"
+               "                 np. przez ser2net); HOST to nazwa, adres IPv4 albo\n"
+               "                 adres IPv6 w nawiasach: rfc2217://[::1]:2217\n"
+               "  --port socket://HOST:PORT\n"
+               "                 port udostępniony w sieci jako zwykłe połączenie TCP\n"
+               "                 (tylko bajty, bez linii modemu)\n"
                "  --log PLIK     dopisuje do PLIKU przebieg sesji: odebrany tekst tak, jak\n"
                "                 pokazuje go okno, w UTF-8, po wierszu nagłówka\n"
                "  --timestamps   zaczyna każdy wiersz dziennika --log datą i godziną\n"
@@ -138,6 +146,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         if (name.startsWith(u'-'))
             return failure(QStringLiteral("„%1” nie jest nazwą portu; opcja --port wymaga nazwy portu")
                                .arg(name));
+        QString why;
+        if (NetworkAddress::looksLikeUrl(name) && !NetworkAddress::parse(name, &why))
+            return failure(why);
         result.port = name;
     }
     return result;

@@ -7,7 +7,9 @@ class PortRouter;
 
 // What the command line asks for. Without arguments the terminal opens port 2
 // as usual; --port NAME makes port 2 stand for another device (a path, COMn,
-// or "sim", the built-in simulated modem).
+// "sim", the built-in simulated modem, or a port served over the network,
+// rfc2217://HOST:PORT or socket://HOST:PORT, checked here so that a malformed
+// address is refused before the window opens).
 struct CommandLine
 {
     enum class Action { Run, ShowHelp, ShowVersion, ListPorts, Fail };

@@ -6,6 +6,7 @@
 // (MODEMTERM_BENCH_LOG) logs repaints, clock ticks and indicator repaints with
 // CLOCK_MONOTONIC times, and types a line or clicks the DTR box on a signal;
 // the benchmark reads that log and the bytes the program writes to the port.
+// The same flood also comes over loopback TCP, with RFC 2217 and plain.
 //
 //   floodbench --modemterm PATH [--reps N] [--flood-mb N]
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -32,6 +34,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "netflood.h"
 
 namespace {
 
@@ -376,6 +380,9 @@ struct FloodResult
     double logCompleteness = NAN; // bytes in the session log / bytes it should hold
 };
 
+// Where the flood comes from: a pseudo-terminal, or a network port.
+enum class Link { Pty, Rfc2217, RawTcp };
+
 class Bench
 {
 public:
@@ -389,8 +396,8 @@ public:
 private:
     double catFlood(bool endless);
     // With `logged`, the program keeps a timestamped session log (--log
-    // --timestamps); its latency samples are then kept apart.
-    FloodResult programFlood(bool endless, bool logged = false);
+    // --timestamps); its latency samples are then left out.
+    FloodResult programFlood(bool endless, Link link = Link::Pty, bool logged = false);
     void lineChanges();
     void startups();
 
@@ -414,7 +421,8 @@ public:
     Samples catText, catEndless, text, endless, ratioText, ratioEndless, endlessToText;
     Samples typedText, typedEndless, tickText, tickEndless, rssText, rssEndless;
     Samples shown, lagText, lagEndless, lineChange, execToAt, endless50;
-    Samples textLogged, loggedToText, rssLogged, logComplete, asideFromLogged;
+    Samples rfc2217, rawTcp, ratioRfc2217, typedRfc2217, unused;
+    Samples textLogged, loggedToText, rssLogged, logComplete;
 };
 
 void Bench::start(Running &r, const std::vector<std::string> &portArgs)
@@ -479,16 +487,32 @@ double Bench::catFlood(bool endless)
     return double(reps * pattern.size()) / 1e6 / (double(t1 - t0) / sec);
 }
 
-FloodResult Bench::programFlood(bool endless, bool logged)
+FloodResult Bench::programFlood(bool endless, Link link, bool logged)
 {
     Pty pty;
-    PortReader port(pty.master);
+    std::unique_ptr<NetFlood> net;
+    std::optional<PortReader> port;
     Running r;
     const std::string logPath = m_opt.workDir + "/floodbench-session-" + std::to_string(getpid()) + ".log";
     unlink(logPath.c_str());
-    startOnPty(r, pty, port, logged ? std::vector<std::string>{"--log", logPath, "--timestamps"} : std::vector<std::string>{});
-    sleepMs(300);
-    sendAndShow(r, pty, 10, logged ? asideFromLogged : shown);
+    if (link == Link::Pty) {
+        port.emplace(pty.master);
+        startOnPty(r, pty, *port,
+                   logged ? std::vector<std::string>{"--log", logPath, "--timestamps"} : std::vector<std::string>{});
+        sleepMs(300);
+        sendAndShow(r, pty, 10, logged ? unused : shown);
+    } else {
+        net = std::make_unique<NetFlood>(link == Link::Rfc2217 ? NetFlood::Kind::Rfc2217 : NetFlood::Kind::RawTcp);
+        start(r, {"--port", net->url()});
+        if (!net->accept(5000)) {
+            std::fprintf(stderr, "floodbench: modemterm did not connect to %s\n", net->url().c_str());
+            std::exit(1);
+        }
+        port.emplace(net->fd());
+        size_t from = 0;
+        port->waitFor("AT\r", from, 5 * sec);
+        sleepMs(300);
+    }
 
     const std::string pattern = floodPattern(endless);
     const long long reps = std::max(1LL, m_opt.floodMb * 1'000'000 / (long long)pattern.size());
@@ -498,16 +522,19 @@ FloodResult Bench::programFlood(bool endless, bool logged)
     // A user types "ATI" and Enter every 200 ms while the flood runs; each
     // line is timed from the keys to its arrival at the port.
     std::atomic<bool> flooding{true};
-    Samples &typed = logged ? asideFromLogged : endless ? typedEndless : typedText;
+    Samples &typed = logged || link == Link::RawTcp ? unused
+                     : link == Link::Rfc2217         ? typedRfc2217
+                     : endless                       ? typedEndless
+                                                     : typedText;
     std::thread typist([&] {
-        size_t seen = port.size();
+        size_t seen = port->size();
         while (flooding) {
             sleepMs(200);
             if (!flooding)
                 break;
             const Ns t0 = now();
             kill(r.pid, SIGUSR1);
-            const auto t1 = port.waitFor("ATI\r", seen, 3 * sec);
+            const auto t1 = port->waitFor("ATI\r", seen, 3 * sec);
             typed.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
         }
     });
@@ -517,7 +544,10 @@ FloodResult Bench::programFlood(bool endless, bool logged)
     written.reserve(size_t(reps));
     const Ns t0 = now();
     for (long long i = 0; i < reps; ++i) {
-        pty.writeAll(pattern.data(), pattern.size());
+        if (net)
+            net->writeAll(pattern.data(), pattern.size());
+        else
+            pty.writeAll(pattern.data(), pattern.size());
         written.push_back(now());
     }
     r.expectedChars += perPattern * reps;
@@ -532,7 +562,7 @@ FloodResult Bench::programFlood(bool endless, bool logged)
         result.mbPerSecond = double(reps * pattern.size()) / 1e6 / (double(*t1 - t0) / sec);
         // Each megabyte's way from the port to the screen: the first repaint
         // that shows all of it, after the last of it was written.
-        Samples &lag = logged ? asideFromLogged : endless ? lagEndless : lagText;
+        Samples &lag = logged || link != Link::Pty ? unused : endless ? lagEndless : lagText;
         const long long first50 = std::min(reps, (50'000'000LL + (long long)pattern.size() - 1) / (long long)pattern.size());
         size_t p = 0;
         for (long long k = 0; k < reps; ++k) {
@@ -648,7 +678,7 @@ void Bench::run()
         rssText.add(t.peakMb);
         tickText.add(t.worstTickLateMs);
         std::fprintf(stderr, " %.1f MB/s (cat %.1f); logged...", t.mbPerSecond, ct);
-        const FloodResult l = programFlood(false, true);
+        const FloodResult l = programFlood(false, Link::Pty, true);
         textLogged.add(l.mbPerSecond);
         loggedToText.add(l.mbPerSecond / t.mbPerSecond);
         rssLogged.add(l.peakMb);
@@ -663,7 +693,13 @@ void Bench::run()
         endlessToText.add(e.mbPerSecond / t.mbPerSecond);
         rssEndless.add(e.peakMb);
         tickEndless.add(e.worstTickLateMs);
-        std::fprintf(stderr, " %.1f MB/s (cat %.1f)\n", e.mbPerSecond, ce);
+        std::fprintf(stderr, " %.1f MB/s (cat %.1f); over the network...", e.mbPerSecond, ce);
+        const FloodResult n = programFlood(false, Link::Rfc2217);
+        const FloodResult raw = programFlood(false, Link::RawTcp);
+        rfc2217.add(n.mbPerSecond);
+        rawTcp.add(raw.mbPerSecond);
+        ratioRfc2217.add(n.mbPerSecond / raw.mbPerSecond);
+        std::fprintf(stderr, " RFC 2217 %.1f MB/s, raw TCP %.1f MB/s\n", n.mbPerSecond, raw.mbPerSecond);
     }
     std::fprintf(stderr, "line changes on the simulated modem, start-ups...\n");
     lineChanges();
@@ -757,5 +793,9 @@ int main(int argc, char **argv)
     row("   each MB on screen, during the endless line", bench.lagEndless, "ms", "<= 20");
     row("6. modem line change shown (sim)", bench.lineChange, "ms", "<= 20");
     row("7. exec to \"AT\\r\" at the port", bench.execToAt, "ms", "<= 150");
+    row("8. text flood over RFC 2217 (loopback)", bench.rfc2217, "MB/s", ">= 20");
+    row("   same flood over raw TCP", bench.rawTcp, "MB/s", "");
+    row("   ratio RFC 2217 to raw TCP", bench.ratioRfc2217, "", ">= 0.5", 3);
+    row("   typed line to port, during RFC 2217 flood", bench.typedRfc2217, "ms", "median <= 20, max <= 50");
     return 0;
 }

@@ -5,7 +5,7 @@
 # Findings land in build-fuzz/findings/<target>/ and fail the script.
 #
 # Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: numberreader linesettings
-#        receivedecoder hayesmodem; default all)
+#        receivedecoder hayesmodem telnetcodec; default all)
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
 need_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
@@ -13,7 +13,7 @@ BUILD=${MODEMTERM_FUZZ_BUILD:-$ROOT/build-fuzz}
 SECONDS_EACH=${1:-60}
 if [ $# -gt 0 ]; then shift; fi
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(numberreader linesettings receivedecoder hayesmodem)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(numberreader linesettings receivedecoder hayesmodem telnetcodec)
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,5 +1,6 @@
 #include "portrouter.h"
 
+#include "networkcomm.h"
 #include "portnaming.h"
 #include "serialportcomm.h"
 
@@ -51,6 +52,13 @@ CommControl *PortRouter::createBackEnd(const QString &name)
     const auto special = m_factories.constFind(name.toLower());
     if (special != m_factories.cend())
         return (*special)(this);
+    if (NetworkAddress::looksLikeUrl(name)) {
+        QString why;
+        const std::optional<NetworkAddress> address = NetworkAddress::parse(name, &why);
+        if (!address)
+            throw CommError(CommError::PortNotFound, why);
+        return new NetworkComm(*address, this);
+    }
     return new SerialPortComm(PortNaming::systemDeviceName(name), this);
 }
 

@@ -9,7 +9,8 @@
 
 // The serial control the terminal window owns. It turns the port number into
 // a device (port 2 is /dev/ttyS1 unless rebound, say to /dev/ttyUSB0 or to a
-// special name such as "sim"), builds the back end for it when the port
+// special name such as "sim", or a network address such as
+// rfc2217://host:2217), builds the back end for it when the port
 // opens, and passes everything through to that back end until it closes.
 class PortRouter : public CommControl
 {

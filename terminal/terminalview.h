@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
+#include "edithistory.h"
 #include "transcript.h"
 
 #include <QAbstractScrollArea>
@@ -8,7 +10,7 @@
 #include <QFont>
 #include <QTimer>
 
-#include <vector>
+#include <optional>
 
 class QMenu;
 
@@ -17,9 +19,10 @@ class QMenu;
 // whatever the transcript's size. Line breaks are '\n'.
 //
 // Received text is appended with appendText(); typing, mouse selection, the
-// clipboard and undo work on it as in an ordinary text area. The transcript
-// keeps the last maxLines() lines and at most maxChars() characters: older
-// text leaves from the top, also from the start of an endless line.
+// clipboard and undo (EditHistory) work on it as in an ordinary text area.
+// The transcript keeps the last maxLines() lines and at most maxChars()
+// characters: older text leaves from the top, also from the start of an
+// endless line.
 //
 // Screen work (scroll bars, repainting) happens at most once per frame, so a
 // flood of small appends costs no more than one big one.
@@ -54,8 +57,8 @@ public:
     qsizetype selectionEnd() const;
     QString selectedText() const;
 
-    bool isUndoAvailable() const { return !m_undo.empty(); }
-    bool isRedoAvailable() const { return !m_redo.empty(); }
+    bool isUndoAvailable() const { return m_history.canUndo(); }
+    bool isRedoAvailable() const { return m_history.canRedo(); }
 
     // Geometry, in viewport coordinates, after any pending scroll.
     // The caret's rectangle at `position`: its line's top, x, one line high.
@@ -97,44 +100,35 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // One user edit: `removed` was replaced by `inserted` at `position` (absolute).
-    struct Edit
-    {
-        enum Kind { Typing, Deleting, Other };
-        qint64 position = 0;
-        QString removed;
-        QString inserted;
-        Kind kind = Other;
-    };
-
+    // terminalview.cpp: state, layout, scrolling, painting.
     void init();
     void updateFontMetrics();
     qint64 absolute(qsizetype position) const;
     qsizetype relative(qint64 absolute) const;
-
-    // Replaces [from, to) (relative) by `with` as a user edit that undo can take back.
-    void edit(qsizetype from, qsizetype to, QStringView with, Edit::Kind kind);
-    void insertTyped(QStringView text, Edit::Kind kind = Edit::Typing);
-    void deleteSelection();
-    bool applyEdit(qint64 position, qsizetype removeCount, const QString &insert);
     void moveCaret(qsizetype position, bool extend, bool keepPreferredX = false);
-    qsizetype previousPosition(qsizetype position) const;
-    qsizetype nextPosition(qsizetype position) const;
-    qsizetype wordStart(qsizetype position) const;
-    qsizetype wordEnd(qsizetype position) const;
-    qsizetype verticalMove(qsizetype lines);
-    bool handleShortcut(QKeyEvent *event);
-    static bool isEditingShortcut(const QKeyEvent *event);
-
     void caretChanged();
     void scheduleFrame();
     void frame();
     void applyPendingScroll() const;
     void syncScrollBars();
     void ensureVisible(qsizetype position) const;
+    int maxLeft() const;
     int pageLines() const;
     qreal contentX(qsizetype position) const;
     void drawRun(QPainter &painter, qsizetype from, qsizetype to, qreal y);
+
+    // terminalviewinput.cpp: edits, keys, mouse.
+    // Replaces [from, to) (relative) by `with` as a user edit that undo can take back.
+    void edit(qsizetype from, qsizetype to, QStringView with, EditHistory::Kind kind);
+    void insertTyped(QStringView text, EditHistory::Kind kind = EditHistory::Kind::Typing);
+    void deleteSelection();
+    void replace(qint64 position, qsizetype length, QStringView text);
+    void applyHistory(const std::optional<EditHistory::Replacement> &replacement);
+    qsizetype previousPosition(qsizetype position) const;
+    qsizetype nextPosition(qsizetype position) const;
+    qsizetype wordStart(qsizetype position) const;
+    qsizetype wordEnd(qsizetype position) const;
+    qsizetype verticalMove(qsizetype lines);
     void autoScroll();
 
     Transcript m_text;
@@ -149,8 +143,7 @@ private:
     mutable bool m_scrollToCaret = false;
     bool m_syncingScrollBars = false;
 
-    std::vector<Edit> m_undo;
-    std::vector<Edit> m_redo;
+    EditHistory m_history;
 
     QFont m_drawFont;
     int m_lineHeight = 1;

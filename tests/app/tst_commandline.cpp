@@ -58,6 +58,10 @@ private Q_SLOTS:
         QTest::newRow("equals") << QStringList{"--port=/dev/pts/3"} << QStringLiteral("/dev/pts/3");
         QTest::newRow("COMn") << QStringList{"--port", "COM5"} << QStringLiteral("COM5");
         QTest::newRow("sim") << QStringList{"--port", "sim"} << QStringLiteral("sim");
+        QTest::newRow("RFC 2217, name") << QStringList{"--port", "rfc2217://lab-pi.local:2217"}
+                                        << QStringLiteral("rfc2217://lab-pi.local:2217");
+        QTest::newRow("raw TCP, IPv6") << QStringList{"--port=socket://[::1]:65535"}
+                                       << QStringLiteral("socket://[::1]:65535");
     }
 
     void portNamesAreAccepted()
@@ -92,6 +96,14 @@ private Q_SLOTS:
         QTest::newRow("twice") << QStringList{"--port", "sim", "--port", "COM1"}
                                << QStringLiteral("--port");
         QTest::newRow("positional") << QStringList{"COM1"} << QStringLiteral("„COM1”");
+        QTest::newRow("URL without port") << QStringList{"--port", "rfc2217://host"} << QStringLiteral("portu TCP");
+        QTest::newRow("URL, port 0") << QStringList{"--port", "socket://host:0"} << QStringLiteral("od 1 do 65535");
+        QTest::newRow("URL, port too big") << QStringList{"--port", "rfc2217://host:65536"}
+                                           << QStringLiteral("od 1 do 65535");
+        QTest::newRow("URL, no host") << QStringList{"--port", "rfc2217://:2217"} << QStringLiteral("hosta");
+        QTest::newRow("URL, bare IPv6") << QStringList{"--port", "rfc2217://::1:2217"} << QStringLiteral("nawiasach");
+        QTest::newRow("URL, other scheme") << QStringList{"--port", "telnet://host:23"}
+                                           << QStringLiteral("„telnet://host:23”");
         QTest::newRow("log without a file") << QStringList{"--log"} << QStringLiteral("--log");
         QTest::newRow("log twice") << QStringList{"--log", "a", "--log", "b"} << QStringLiteral("--log");
         QTest::newRow("option as file") << QStringList{"--log-raw", "--reconnect"} << QStringLiteral("„--reconnect”");
@@ -129,6 +141,11 @@ private Q_SLOTS:
 
         const Run missing = runProgram({QStringLiteral("--port")});
         QCOMPARE(missing.exitCode, 2);
+
+        const Run badUrl = runProgram({QStringLiteral("--port"), QStringLiteral("rfc2217://host:99999")});
+        QCOMPARE(badUrl.exitCode, 2);
+        QVERIFY2(badUrl.err.contains(QStringLiteral("od 1 do 65535")), qPrintable(badUrl.err));
+        QVERIFY(help.out.contains(QStringLiteral("rfc2217://HOST:PORT")));
 
         const Run badLog = runProgram({QStringLiteral("--log"), QStringLiteral("/nonexistent/dir/session.log")});
         QCOMPARE(badLog.exitCode, 2);

@@ -2,7 +2,7 @@
 # read only what a person or a screen reader gets: windows, pixels, AT-SPI.
 set -euo pipefail
 
-E2E_NAME=$(basename "$0" .sh)
+E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
 ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$E2E_NAME
 STEP_TIMEOUT=${E2E_STEP_TIMEOUT:-20}    # seconds for any one awaited condition
 E2E_T0=${EPOCHREALTIME/[.,]/}

@@ -164,6 +164,10 @@ void TestModemSim::commandLine_data()
     QTest::newRow("extra argument") << QStringList{"extra"} << 2 << QByteArray() << QByteArray();
     QTest::newRow("link over a file") << QStringList{"--link", "FILE"} << 1 << QByteArray()
                                       << QByteArray("nie jest dowiązaniem");
+    QTest::newRow("link on the network") << QStringList{"--rfc2217", "0", "--link", "FILE"} << 2 << QByteArray()
+                                         << QByteArray("--link");
+    QTest::newRow("bad listen address") << QStringList{"--rfc2217", "::1:2217"} << 2 << QByteArray()
+                                        << QByteArray("[ADRES:]PORT");
 }
 
 void TestModemSim::commandLine()

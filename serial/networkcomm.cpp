@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+#include "networkcomm.h"
+
+#include "telnetcodec.h"
+
+#include <QScopeGuard>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <utility>
+
+NetworkComm::NetworkComm(const NetworkAddress &address, QObject *parent)
+    : CommControl(parent)
+    , m_address(address)
+    , m_socket(new QTcpSocket(this))
+    , m_connectTimer(new QTimer(this))
+{
+    // Take what arrives in bounded pieces: each is shown before the next is
+    // read, so typing and the clock keep their turns under a flood, and the
+    // rest waits in the system, slowing the server down as a slow reader should.
+    m_socket->setReadBufferSize(ReadChunkBytes);
+    m_connectTimer->setSingleShot(true);
+    m_connectTimer->setInterval(ConnectTimeoutMs);
+    connect(m_connectTimer, &QTimer::timeout, this, [this] {
+        fail(CommError::PortNotFound,
+             QStringLiteral("serwer nie odpowiedział w ciągu %1 s").arg(ConnectTimeoutMs / 1000));
+    });
+    connect(m_socket, &QTcpSocket::connected, this, &NetworkComm::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &NetworkComm::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &NetworkComm::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &NetworkComm::onError);
+}
+
+NetworkComm::~NetworkComm()
+{
+    // The socket outlives this part of the object; it must not call back.
+    m_socket->disconnect(this);
+    close();
+}
+
+bool NetworkComm::isConnected() const
+{
+    return m_open && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool NetworkComm::hasModemLines() const
+{
+    return m_open && m_codec && m_codec->comPort() == TelnetCodec::ComPort::Agreed;
+}
+
+void NetworkComm::setPortOpen(bool open)
+{
+    if (open == m_open) {
+        if (open)
+            throw CommError(CommError::PortAlreadyOpen, m_address.url);
+        return;
+    }
+    if (!open) {
+        close();
+        return;
+    }
+    ++m_openings;
+    m_open = true;
+    m_modemState = 0;
+    m_unsent.clear();
+    m_received.clear();
+    m_codec.reset(m_address.scheme == NetworkAddress::Scheme::Rfc2217
+                      ? new TelnetCodec(TelnetCodec::Role::Client)
+                      : nullptr);
+    m_connectTimer->start();
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+    m_socket->connectToHost(m_address.host, m_address.port);
+}
+
+void NetworkComm::close()
+{
+    m_connectTimer->stop();
+    if (!m_open)
+        return;
+    m_open = false;
+    m_modemState = 0;
+    m_unsent.clear();
+    m_received.clear();
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+    // What the socket took is handed to the system before the connection goes.
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->flush();
+    m_socket->abort();
+}
+
+void NetworkComm::onConnected()
+{
+    if (!m_open)
+        return;
+    m_connectTimer->stop();
+    QByteArray first = m_codec ? m_codec->start() : QByteArray();
+    first += std::exchange(m_unsent, {});
+    send(first);
+}
+
+void NetworkComm::send(const QByteArray &wire)
+{
+    if (wire.isEmpty())
+        return;
+    if (!isConnected()) {
+        m_unsent += wire;
+        return;
+    }
+    ++m_callDepth;
+    auto leave = qScopeGuard([this] { --m_callDepth; });
+    m_socket->write(wire);
+    // Hand it to the system now, not at the socket's next turn in the event
+    // loop: under a flood from the server that turn comes late, and a typed
+    // line must not wait for it.
+    m_socket->flush();
+}
+
+void NetworkComm::setOutput(const QByteArray &bytes)
+{
+    if (!m_open)
+        throw CommError(CommError::PortNotOpen, m_address.url);
+    if (!m_codec) {
+        send(bytes);
+        return;
+    }
+    QByteArray wire;
+    wire.reserve(bytes.size() + 16);
+    TelnetCodec::encodeData(bytes, wire);
+    send(wire);
+}
+
+QByteArray NetworkComm::Input()
+{
+    if (!m_open)
+        throw CommError(CommError::PortNotOpen, m_address.url);
+    return std::exchange(m_received, {});
+}
+
+void NetworkComm::onReadyRead()
+{
+    if (!m_open)
+        return;
+    const QByteArray chunk = m_socket->readAll();
+    if (!m_codec) {
+        m_received += chunk;
+    } else {
+        m_replies.clear();
+        m_codec->decode(chunk, m_received, m_replies);
+        send(m_replies);
+        handleEvents();
+    }
+    if (m_open && RThreshold() >= 1 && !m_received.isEmpty())
+        raiseComm(comEvReceive);
+}
+
+void NetworkComm::handleEvents()
+{
+    const QList<TelnetCodec::Event> events = m_codec->takeEvents();
+    for (const TelnetCodec::Event &event : events) {
+        if (!m_open) // a handler closed the port
+            return;
+        switch (event.kind) {
+        case TelnetCodec::Event::Kind::ComPortAgreed:
+            sendLines();
+            break;
+        case TelnetCodec::Event::Kind::ComPortRefused:
+            setModemState(0);
+            break;
+        case TelnetCodec::Event::Kind::Command:
+            if (event.command == TelnetCodec::NotifyModemState && event.value.size() == 1
+                && hasModemLines())
+                setModemState(quint8(event.value.at(0)));
+            // Acknowledgements change nothing: what we asked for is what we remember.
+            break;
+        }
+    }
+}
+
+void NetworkComm::sendLines()
+{
+    send(m_codec->lineSettingsCommands(lineSettings()));
+    sendControl(DTREnable(), TelnetCodec::DtrOn, TelnetCodec::DtrOff);
+    sendControl(RTSEnable(), TelnetCodec::RtsOn, TelnetCodec::RtsOff);
+    send(m_codec->command(TelnetCodec::SetModemStateMask,
+                          quint8(TelnetCodec::Cd | TelnetCodec::Dsr | TelnetCodec::Cts
+                                 | TelnetCodec::DeltaCd | TelnetCodec::DeltaDsr
+                                 | TelnetCodec::DeltaCts)));
+}
+
+void NetworkComm::sendControl(bool on, quint8 onValue, quint8 offValue)
+{
+    send(m_codec->command(TelnetCodec::SetControl, on ? onValue : offValue));
+}
+
+void NetworkComm::setSettings(const QString &settings)
+{
+    CommControl::setSettings(settings);
+    if (hasModemLines())
+        send(m_codec->lineSettingsCommands(lineSettings()));
+}
+
+void NetworkComm::setDTREnable(bool on)
+{
+    CommControl::setDTREnable(on);
+    if (hasModemLines())
+        sendControl(on, TelnetCodec::DtrOn, TelnetCodec::DtrOff);
+}
+
+void NetworkComm::setRTSEnable(bool on)
+{
+    CommControl::setRTSEnable(on);
+    if (hasModemLines())
+        sendControl(on, TelnetCodec::RtsOn, TelnetCodec::RtsOff);
+}
+
+bool NetworkComm::CDHolding() const
+{
+    return hasModemLines() && (m_modemState & TelnetCodec::Cd);
+}
+
+bool NetworkComm::CTSHolding() const
+{
+    return hasModemLines() && (m_modemState & TelnetCodec::Cts);
+}
+
+bool NetworkComm::DSRHolding() const
+{
+    return hasModemLines() && (m_modemState & TelnetCodec::Dsr);
+}
+
+void NetworkComm::setModemState(quint8 state)
+{
+    const quint8 changed = state ^ m_modemState;
+    m_modemState = state;
+    // A handler may close the port; stop announcing once it did.
+    if ((changed & TelnetCodec::Cts) && m_open)
+        raiseComm(comEvCTS);
+    if ((changed & TelnetCodec::Dsr) && m_open)
+        raiseComm(comEvDSR);
+    if ((changed & TelnetCodec::Cd) && m_open)
+        raiseComm(comEvCD);
+}
+
+void NetworkComm::onDisconnected()
+{
+    if (m_open)
+        onError(QAbstractSocket::RemoteHostClosedError);
+}
+
+void NetworkComm::onError(QAbstractSocket::SocketError error)
+{
+    if (!m_open)
+        return;
+    const bool wasConnected = !m_connectTimer->isActive();
+    // Whatever came before the end is still shown.
+    if (wasConnected && m_socket->bytesAvailable() > 0)
+        onReadyRead();
+    fail(wasConnected ? CommError::DeviceLost : CommError::PortNotFound, reasonFor(error));
+}
+
+QString NetworkComm::reasonFor(QAbstractSocket::SocketError error) const
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("serwer odmówił połączenia");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("nie znaleziono hosta „%1”").arg(m_address.host);
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("serwer zamknął połączenie");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("serwer nie odpowiada");
+    default:
+        return QStringLiteral("błąd połączenia (%1)").arg(m_socket->errorString());
+    }
+}
+
+void NetworkComm::fail(int number, const QString &reason)
+{
+    if (!m_open)
+        return;
+    if (m_callDepth > 0) {
+        // Raised inside one of our own calls: finish it first.
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, reason, opening = m_openings] {
+                if (opening == m_openings)
+                    fail(number, reason);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    close();
+    // Told once, from the event loop, so no handler runs inside the socket's own signal.
+    const CommError error(CommError::Number(number), m_address.url + QLatin1String(": ") + reason);
+    QMetaObject::invokeMethod(
+        this,
+        [this, error, opening = m_openings] {
+            if (opening == m_openings && !m_open) // not opened again meanwhile
+                Q_EMIT PortFailed(error);
+        },
+        Qt::QueuedConnection);
+}
