@@ -1,5 +1,6 @@
 #include "portrouter.h"
 
+#include "networkaddress.h"
 #include "networkcomm.h"
 #include "portnaming.h"
 #include "serialportcomm.h"
@@ -37,7 +38,7 @@ void PortRouter::registerDevice(const QString &name, Factory factory)
 bool PortRouter::deviceExists(int port) const
 {
     const QString name = deviceName(port);
-    if (m_factories.contains(name.toLower()) || name.contains(QLatin1String("://")))
+    if (m_factories.contains(name.toLower()) || NetworkAddress::looksLikeUrl(name))
         return true;
 #ifdef Q_OS_WIN
     return !QSerialPortInfo(name).isNull();
