@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 // --reconnect: the port reopened by itself when its device comes back.
@@ -39,10 +41,13 @@ private Q_SLOTS:
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.texts().first().section(u'\n', 0, 0), u"Nie mogę otworzyć portu COM 2"_qs);
 
-        // There, but not a port that opens: tried quietly, without a busy loop.
-        QFile notATerminal(dir.filePath(u"file"_qs));
-        QVERIFY(notATerminal.open(QIODevice::WriteOnly));
-        moveLink(link, notATerminal.fileName());
+        // There, but held by another program: tried quietly, without a busy loop.
+        PseudoTerminal held;
+        PortRouter other;
+        other.bindPort(2, held.slavePath());
+        other.setCommPort(2);
+        other.setPortOpen(true);
+        moveLink(link, held.slavePath());
         const qint64 cpuMs = ProcessUsage::cpuMsWhileEventLoopRuns(2500);
         QVERIFY2(cpuMs < 250, qPrintable(u"%1 ms of CPU in 2500 ms"_qs.arg(cpuMs)));
         QCOMPARE(boxes.count(), 1);
@@ -69,6 +74,38 @@ private Q_SLOTS:
         }
         t.window->close();
         QCOMPARE(boxes.count(), 3);
+    }
+
+    // A port on the network: refused connections are failures reported
+    // later, and quiet too once the first was told.
+    void reconnectsToANetworkPort()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const quint16 port = server.serverPort();
+        server.close();
+        ModalWatcher boxes;
+        auto *router = new PortRouter;
+        router->bindPort(2, u"socket://127.0.0.1:%1"_qs.arg(port));
+        RunningTerminal t(router);
+        t.window->enableReconnect([router](int port) { return router->deviceExists(port); });
+        t.start();
+        QTRY_COMPARE(boxes.count(), 1);
+        const qint64 cpuMs = ProcessUsage::cpuMsWhileEventLoopRuns(3500); // two tries refused
+        QVERIFY2(cpuMs < 350, qPrintable(u"%1 ms of CPU in 3500 ms"_qs.arg(cpuMs)));
+        QCOMPARE(boxes.count(), 1);
+
+        QVERIFY(server.listen(QHostAddress::LocalHost, port));
+        for (int round = 0; round < 2; ++round) {
+            QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
+            std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
+            QTRY_COMPARE(client->bytesAvailable(), 3);
+            QCOMPARE(client->readAll(), QByteArray("AT\r"));
+            client->close(); // the server goes away: told, then waited for
+            QTRY_COMPARE(boxes.count(), 2 + round);
+            QCOMPARE(boxes.texts().last().section(u'\n', 0, 0), warningText(CommError::DeviceLost));
+        }
+        t.window->close();
     }
 
     // A port chosen in the dialog ends waiting for the old one; if it cannot
