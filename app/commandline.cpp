@@ -6,6 +6,7 @@
 #include "simulatedcomm.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace {
 
@@ -38,15 +39,17 @@ QString asTyped(const QStringList &arguments, const QString &option)
 QString CommandLine::helpText()
 {
     return QStringLiteral(
-               "Użycie: modemterm [--port NAZWA]\n"
+               "Użycie: modemterm [--port NAZWA] [--log PLIK [--timestamps]] [--log-raw PLIK]\n"
+               "                  [--reconnect]\n"
+               "       modemterm --list-ports\n"
                "\n"
                "Terminal portu szeregowego do rozmowy z modemem. Bez argumentów otwiera\n"
                "port COM 2 (%1) z ustawieniami 9600,N,8,1.\n"
                "\n"
                "Opcje:\n"
                "  --port NAZWA   urządzenie, za które ma stać port COM 2: ścieżka\n"
-               "                 (np. /dev/ttyUSB0), COMn albo „sim” (wbudowany\n"
-               "                 symulowany modem)\n"
+               "                 (np. /dev/ttyUSB0 albo stała nazwa z /dev/serial/by-id/),\n"
+               "                 COMn albo „sim” (wbudowany symulowany modem)\n"
                "  --port rfc2217://HOST:PORT\n"
                "                 port udostępniony w sieci z liniami modemu (RFC 2217,\n"
                "                 np. przez ser2net); HOST to nazwa, adres IPv4 albo\n"
@@ -54,6 +57,14 @@ QString CommandLine::helpText()
                "  --port socket://HOST:PORT\n"
                "                 port udostępniony w sieci jako zwykłe połączenie TCP\n"
                "                 (tylko bajty, bez linii modemu)\n"
+               "  --log PLIK     dopisuje do PLIKU przebieg sesji: odebrany tekst tak, jak\n"
+               "                 pokazuje go okno, w UTF-8, po wierszu nagłówka\n"
+               "  --timestamps   zaczyna każdy wiersz dziennika --log datą i godziną\n"
+               "                 nadejścia jego pierwszego znaku\n"
+               "  --log-raw PLIK dopisuje do PLIKU odebrane bajty bez zmian\n"
+               "  --reconnect    gdy urządzenie portu zniknie (albo go nie ma przy\n"
+               "                 starcie), czeka na nie i otwiera port ponownie\n"
+               "  --list-ports   wypisuje obecne porty szeregowe i kończy działanie\n"
                "  -h, --help     pokazuje tę pomoc\n"
                "  -v, --version  pokazuje wersję programu\n")
         .arg(PortNaming::deviceForNumber(PortNaming::StartupPort));
@@ -66,7 +77,13 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("NAZWA"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOption(portOption);
+    const QCommandLineOption logOption(QStringLiteral("log"), QString(), QStringLiteral("PLIK"));
+    const QCommandLineOption rawLogOption(QStringLiteral("log-raw"), QString(), QStringLiteral("PLIK"));
+    const QCommandLineOption timestampsOption(QStringLiteral("timestamps"));
+    const QCommandLineOption reconnectOption(QStringLiteral("reconnect"));
+    const QCommandLineOption listPortsOption(QStringLiteral("list-ports"));
+    parser.addOptions({portOption, logOption, rawLogOption, timestampsOption, reconnectOption,
+                       listPortsOption});
     parser.addOption(helpOption);
     parser.addOption(versionOption);
 
@@ -74,6 +91,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             return failure(QStringLiteral("nieznana opcja „%1”").arg(asTyped(arguments, unknown.first())));
+        // Only the last argument can be missing its value.
+        const QString last = arguments.last();
+        if (last.endsWith(QLatin1String("-log")) || last.endsWith(QLatin1String("-log-raw")))
+            return failure(QStringLiteral("opcja %1 wymaga nazwy pliku").arg(last));
         return failure(QStringLiteral("opcja --port wymaga nazwy portu"));
     }
     if (!parser.positionalArguments().isEmpty())
@@ -95,6 +116,29 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         result.message = QStringLiteral("modemterm " MODEMTERM_VERSION "\n");
         return result;
     }
+    if (parser.isSet(listPortsOption)) {
+        result.action = Action::ListPorts;
+        return result;
+    }
+    for (const QCommandLineOption *option : {&logOption, &rawLogOption}) {
+        const QStringList files = parser.values(*option);
+        const QString name = QLatin1String("--") + option->names().first();
+        if (files.size() > 1)
+            return failure(QStringLiteral("opcję %1 można podać tylko raz").arg(name));
+        if (!files.isEmpty() && files.first().isEmpty())
+            return failure(QStringLiteral("opcja %1 wymaga nazwy pliku").arg(name));
+        if (!files.isEmpty() && files.first().startsWith(u'-'))
+            return failure(QStringLiteral("„%1” nie jest nazwą pliku; opcja %2 wymaga nazwy pliku")
+                               .arg(files.first(), name));
+        (option == &logOption ? result.log : result.rawLog) = files.value(0);
+    }
+    if (!result.log.isEmpty() && !result.rawLog.isEmpty()
+        && QFileInfo(result.log).absoluteFilePath() == QFileInfo(result.rawLog).absoluteFilePath())
+        return failure(QStringLiteral("--log i --log-raw muszą pisać do różnych plików"));
+    result.timestamps = parser.isSet(timestampsOption);
+    if (result.timestamps && result.log.isEmpty())
+        return failure(QStringLiteral("opcja --timestamps dotyczy dziennika tekstowego; podaj też --log PLIK"));
+    result.reconnect = parser.isSet(reconnectOption);
     if (!ports.isEmpty()) {
         const QString name = ports.first().trimmed();
         if (name.isEmpty())

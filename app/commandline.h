@@ -12,11 +12,17 @@ class PortRouter;
 // address is refused before the window opens).
 struct CommandLine
 {
-    enum class Action { Run, ShowHelp, ShowVersion, Fail };
+    enum class Action { Run, ShowHelp, ShowVersion, ListPorts, Fail };
 
     Action action = Action::Run;
     QString port;    // empty: port 2 keeps its usual device
     QString message; // the help, the version, or what was wrong
+
+    // Opt-in extras, all off by default.
+    QString log;             // --log FILE: the session as text
+    QString rawLog;          // --log-raw FILE: the bytes received
+    bool timestamps = false; // --timestamps: each line of the text log timed
+    bool reconnect = false;  // --reconnect: reopen the port when its device comes back
 
     // `arguments` starts with the program name. Needs no application object,
     // so --help and --version work without a display.

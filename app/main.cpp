@@ -1,10 +1,14 @@
 #include "commandline.h"
 #include "oknoterma.h"
+#include "portlist.h"
+#include "portnaming.h"
 #include "portrouter.h"
+#include "sessionlog.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #ifdef Q_OS_UNIX
@@ -64,6 +68,9 @@ int main(int argc, char *argv[])
     case CommandLine::Action::ShowVersion:
         std::fputs(commandLine.message.toLocal8Bit().constData(), stdout);
         return 0;
+    case CommandLine::Action::ListPorts:
+        std::fputs(PortList::format(PortList::present()).toLocal8Bit().constData(), stdout);
+        return 0;
     case CommandLine::Action::Fail:
         std::fputs(commandLine.message.toLocal8Bit().constData(), stderr);
         return 2;
@@ -71,13 +78,31 @@ int main(int argc, char *argv[])
         break;
     }
 
+    auto router = std::make_unique<PortRouter>();
+    commandLine.configure(*router);
+    // A log that cannot be opened is refused before anything shows.
+    std::unique_ptr<SessionLog> log;
+    if (!commandLine.log.isEmpty() || !commandLine.rawLog.isEmpty()) {
+        const int port = PortNaming::StartupPort;
+        const QString source = QStringLiteral("port COM %1 (%2)").arg(port).arg(router->deviceName(port));
+        QString error;
+        log = SessionLog::open({commandLine.log, commandLine.rawLog, commandLine.timestamps}, source, &error);
+        if (!log) {
+            std::fputs(QStringLiteral("modemterm: %1\n").arg(error).toLocal8Bit().constData(), stderr);
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("modemterm"));
     QApplication::setApplicationVersion(QStringLiteral(MODEMTERM_VERSION));
 
-    auto *router = new PortRouter;
-    commandLine.configure(*router);
-    OknoTerma window(router);
+    PortRouter *ports = router.release();
+    OknoTerma window(ports);
+    if (log)
+        window.setSessionLog(std::move(log));
+    if (commandLine.reconnect)
+        window.enableReconnect([ports](int port) { return ports->deviceExists(port); });
     std::optional<int> endRequested;
     QObject::connect(&window, &OknoTerma::programEndRequested, &app, [&endRequested](int exitCode) {
         endRequested = exitCode;

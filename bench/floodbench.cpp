@@ -377,6 +377,7 @@ struct FloodResult
     double peakMb = NAN;
     double worstTickLateMs = NAN;
     int ticks = 0;
+    double logCompleteness = NAN; // bytes in the session log / bytes it should hold
 };
 
 // Where the flood comes from: a pseudo-terminal, or a network port.
@@ -394,7 +395,9 @@ public:
 
 private:
     double catFlood(bool endless);
-    FloodResult programFlood(bool endless, Link link = Link::Pty);
+    // With `logged`, the program keeps a timestamped session log (--log
+    // --timestamps); its latency samples are then left out.
+    FloodResult programFlood(bool endless, Link link = Link::Pty, bool logged = false);
     void lineChanges();
     void startups();
 
@@ -408,8 +411,8 @@ private:
     };
     void start(Running &r, const std::vector<std::string> &portArgs);
     // Starts the program on `pty` and records the time from exec to "AT\r".
-    void startOnPty(Running &r, const Pty &pty, PortReader &port);
-    void sendAndShow(Running &r, Pty &pty, int count);
+    void startOnPty(Running &r, const Pty &pty, PortReader &port, const std::vector<std::string> &extra = {});
+    void sendAndShow(Running &r, Pty &pty, int count, Samples &into);
 
     Options m_opt;
     int m_runs = 0;
@@ -419,6 +422,7 @@ public:
     Samples typedText, typedEndless, tickText, tickEndless, rssText, rssEndless;
     Samples shown, lagText, lagEndless, lineChange, execToAt, endless50;
     Samples rfc2217, rawTcp, ratioRfc2217, typedRfc2217, unused;
+    Samples textLogged, loggedToText, rssLogged, logComplete;
 };
 
 void Bench::start(Running &r, const std::vector<std::string> &portArgs)
@@ -443,7 +447,7 @@ void Bench::start(Running &r, const std::vector<std::string> &portArgs)
 }
 
 // Short lines sent to an idle program: time until each is painted.
-void Bench::sendAndShow(Running &r, Pty &pty, int count)
+void Bench::sendAndShow(Running &r, Pty &pty, int count, Samples &into)
 {
     for (int i = 0; i < count; ++i) {
         sleepMs(100);
@@ -454,7 +458,7 @@ void Bench::sendAndShow(Running &r, Pty &pty, int count)
         const Ns t0 = now();
         pty.writeAll(bytes.data(), bytes.size());
         const auto t1 = r.log.waitForPaint(r.expectedChars, t0, 2 * sec);
-        shown.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
+        into.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
     }
 }
 
@@ -483,17 +487,20 @@ double Bench::catFlood(bool endless)
     return double(reps * pattern.size()) / 1e6 / (double(t1 - t0) / sec);
 }
 
-FloodResult Bench::programFlood(bool endless, Link link)
+FloodResult Bench::programFlood(bool endless, Link link, bool logged)
 {
     Pty pty;
     std::unique_ptr<NetFlood> net;
     std::optional<PortReader> port;
     Running r;
+    const std::string logPath = m_opt.workDir + "/floodbench-session-" + std::to_string(getpid()) + ".log";
+    unlink(logPath.c_str());
     if (link == Link::Pty) {
         port.emplace(pty.master);
-        startOnPty(r, pty, *port);
+        startOnPty(r, pty, *port,
+                   logged ? std::vector<std::string>{"--log", logPath, "--timestamps"} : std::vector<std::string>{});
         sleepMs(300);
-        sendAndShow(r, pty, 10);
+        sendAndShow(r, pty, 10, logged ? unused : shown);
     } else {
         net = std::make_unique<NetFlood>(link == Link::Rfc2217 ? NetFlood::Kind::Rfc2217 : NetFlood::Kind::RawTcp);
         start(r, {"--port", net->url()});
@@ -515,9 +522,10 @@ FloodResult Bench::programFlood(bool endless, Link link)
     // A user types "ATI" and Enter every 200 ms while the flood runs; each
     // line is timed from the keys to its arrival at the port.
     std::atomic<bool> flooding{true};
-    Samples &typed = link == Link::Rfc2217 ? typedRfc2217 : link == Link::RawTcp ? unused
-                     : endless                 ? typedEndless
-                                               : typedText;
+    Samples &typed = logged || link == Link::RawTcp ? unused
+                     : link == Link::Rfc2217         ? typedRfc2217
+                     : endless                       ? typedEndless
+                                                     : typedText;
     std::thread typist([&] {
         size_t seen = port->size();
         while (flooding) {
@@ -554,7 +562,7 @@ FloodResult Bench::programFlood(bool endless, Link link)
         result.mbPerSecond = double(reps * pattern.size()) / 1e6 / (double(*t1 - t0) / sec);
         // Each megabyte's way from the port to the screen: the first repaint
         // that shows all of it, after the last of it was written.
-        Samples &lag = link != Link::Pty ? unused : endless ? lagEndless : lagText;
+        Samples &lag = logged || link != Link::Pty ? unused : endless ? lagEndless : lagText;
         const long long first50 = std::min(reps, (50'000'000LL + (long long)pattern.size() - 1) / (long long)pattern.size());
         size_t p = 0;
         for (long long k = 0; k < reps; ++k) {
@@ -583,6 +591,21 @@ FloodResult Bench::programFlood(bool endless, Link link)
     result.peakMb = peakRssMb(r.pid);
     stop(r.pid);
     unlink(r.log.path.c_str());
+    if (logged) {
+        // After the header, every shown character and, per line, a
+        // "yyyy-MM-dd HH:mm:ss.zzz " stamp; all of it ASCII here.
+        std::ifstream f(logPath, std::ios::binary);
+        std::string header;
+        std::getline(f, header);
+        long long lines = 0, bytes = 0;
+        char buf[1 << 16];
+        while (f.read(buf, sizeof buf) || f.gcount() > 0) {
+            bytes += f.gcount();
+            lines += std::count(buf, buf + f.gcount(), '\n');
+        }
+        result.logCompleteness = double(bytes) / double(r.expectedChars + 24 * lines);
+        unlink(logPath.c_str());
+    }
     return result;
 }
 
@@ -621,9 +644,11 @@ void Bench::lineChanges()
     unlink(r.log.path.c_str());
 }
 
-void Bench::startOnPty(Running &r, const Pty &pty, PortReader &port)
+void Bench::startOnPty(Running &r, const Pty &pty, PortReader &port, const std::vector<std::string> &extra)
 {
-    start(r, {"--port", pty.slave});
+    std::vector<std::string> args{"--port", pty.slave};
+    args.insert(args.end(), extra.begin(), extra.end());
+    start(r, args);
     size_t from = 0;
     const auto at = port.waitFor("AT\r", from, 5 * sec);
     execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
@@ -652,7 +677,13 @@ void Bench::run()
         ratioText.add(t.mbPerSecond / ct);
         rssText.add(t.peakMb);
         tickText.add(t.worstTickLateMs);
-        std::fprintf(stderr, " %.1f MB/s (cat %.1f); endless line...", t.mbPerSecond, ct);
+        std::fprintf(stderr, " %.1f MB/s (cat %.1f); logged...", t.mbPerSecond, ct);
+        const FloodResult l = programFlood(false, Link::Pty, true);
+        textLogged.add(l.mbPerSecond);
+        loggedToText.add(l.mbPerSecond / t.mbPerSecond);
+        rssLogged.add(l.peakMb);
+        logComplete.add(l.logCompleteness);
+        std::fprintf(stderr, " %.1f MB/s; endless line...", l.mbPerSecond);
         const double ce = catFlood(true);
         catEndless.add(ce);
         const FloodResult e = programFlood(true);
@@ -742,6 +773,10 @@ int main(int argc, char **argv)
     row("1. text flood (CR LF every 80)", bench.text, "MB/s", ">= 30");
     row("   cat, same flood", bench.catText, "MB/s", "");
     row("   ratio to cat", bench.ratioText, "", ">= 0.15", 3);
+    row("   text flood with --log --timestamps", bench.textLogged, "MB/s", "");
+    row("   its ratio to the text flood", bench.loggedToText, "", ">= 0.80", 3);
+    row("   its log, bytes / bytes it should hold", bench.logComplete, "", "1.000", 3);
+    row("   peak RSS after it", bench.rssLogged, "MB", "<= 150");
     row("2. endless line", bench.endless, "MB/s", "");
     row("   its first 50 MB", bench.endless50, "MB/s", "");
     row("   cat, same flood", bench.catEndless, "MB/s", "");

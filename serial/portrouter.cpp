@@ -1,8 +1,14 @@
 #include "portrouter.h"
 
+#include "networkaddress.h"
 #include "networkcomm.h"
 #include "portnaming.h"
 #include "serialportcomm.h"
+
+#include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <QSerialPortInfo>
+#endif
 
 PortRouter::PortRouter(QObject *parent)
     : CommControl(parent)
@@ -27,6 +33,19 @@ QString PortRouter::deviceName(int port) const
 void PortRouter::registerDevice(const QString &name, Factory factory)
 {
     m_factories.insert(name.toLower(), std::move(factory));
+}
+
+bool PortRouter::deviceExists(int port) const
+{
+    const QString name = deviceName(port);
+    if (m_factories.contains(name.toLower()) || NetworkAddress::looksLikeUrl(name))
+        return true;
+#ifdef Q_OS_WIN
+    return !QSerialPortInfo(name).isNull();
+#else
+    // Follows a symbolic link (a by-id name, a modemsim link) to its device.
+    return QFileInfo::exists(PortNaming::systemDeviceName(name));
+#endif
 }
 
 CommControl *PortRouter::createBackEnd(const QString &name)

@@ -30,6 +30,10 @@ public:
     // A special device name (matched without regard to case) whose back end
     // `factory` builds.
     void registerDevice(const QString &name, Factory factory);
+    // Whether the device port `port` stands for is there to be opened: a path
+    // or COMn exists; a special name always is, and so is a network address
+    // ("://"), for which only an opening can tell.
+    bool deviceExists(int port) const;
 
     // The back end of the open port; null while closed.
     CommControl *backEnd() const { return m_backEnd; }

@@ -3,6 +3,8 @@
 
 #include "commcontrol.h"
 #include "keybytes.h"
+#include "reconnector.h"
+#include "sessionlog.h"
 #include "setcom.h"
 #include "timeofday.h"
 
@@ -129,7 +131,8 @@ void OknoTerma::openPort(quint8 number)
     } catch (const CommError &error) {
         if (!MSComm1->PortOpen())
             unpaintBoxes();
-        report(error);
+        if (!reconnectAfter(error))
+            report(error);
     }
 }
 
@@ -169,6 +172,8 @@ void OknoTerma::closeEvent(QCloseEvent *event)
 void OknoTerma::Form_Unload()
 {
     Timer1->stop();
+    if (m_reconnector)
+        m_reconnector->stop();
     closePort();
 }
 
@@ -180,6 +185,8 @@ void OknoTerma::closePort()
     } catch (const CommError &error) {
         m_pendingError = error;
     }
+    if (m_log)
+        m_log->flush();
     unpaintBoxes();
     PrintError();
 }
@@ -188,6 +195,11 @@ void OknoTerma::applyPort(quint8 number)
 {
     if (number == PortComNR && MSComm1->PortOpen())
         return;
+    // The user's choice ends any waiting for the old port's device.
+    if (m_reconnector) {
+        m_reconnector->stop();
+        m_absenceTold = false;
+    }
     if (MSComm1->PortOpen())
         closePort();
     openPort(number);
@@ -216,6 +228,8 @@ void OknoTerma::MSComm1_OnComm()
                 return;
             m_received.resize(0);
             m_decoder.decode(chunk, m_received);
+            if (m_log)
+                m_log->received(chunk, m_received);
             if (!m_received.isEmpty())
                 ui->Text1->appendText(m_received);
             ui->Text1->setCaretPosition(ui->Text1->textLength());
@@ -237,6 +251,10 @@ void OknoTerma::MSComm1_OnComm()
 void OknoTerma::MSComm1_PortFailed(const CommError &error)
 {
     unpaintBoxes();
+    if (m_log)
+        m_log->flush();
+    if (reconnectAfter(error))
+        return;
     // Shown once the control has finished reporting, not inside its handler.
     QTimer::singleShot(0, this, [this, error] { report(error); });
 }
@@ -341,4 +359,58 @@ void OknoTerma::mnuSetMod_Click()
     } catch (const CommError &error) {
         report(error);
     }
+}
+
+void OknoTerma::setSessionLog(std::unique_ptr<SessionLog> log)
+{
+    m_log = log.release();
+    m_log->setParent(this);
+    connect(m_log, &SessionLog::writeFailed, this, &OknoTerma::logWriteFailed);
+    m_log->flush(); // the header, at once
+}
+
+void OknoTerma::logWriteFailed(const QString &path, const QString &reason)
+{
+    // Shown from the event loop, not inside the receive that found it.
+    const QString text = QStringLiteral("Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego.\n")
+                         + path + QLatin1String(": ") + reason;
+    QTimer::singleShot(0, this, [this, text] {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
+                        isVisible() ? this : nullptr);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    });
+}
+
+void OknoTerma::enableReconnect(std::function<bool(int port)> deviceExists)
+{
+    m_reconnector = new Reconnector([this, exists = std::move(deviceExists)] { return exists(PortComNR); },
+                                    [this] { return reopenQuietly(); }, this);
+}
+
+bool OknoTerma::reconnectAfter(const CommError &error)
+{
+    if (!m_reconnector)
+        return false;
+    // An automatic opening that failed: the reconnector keeps waiting.
+    if (m_openingQuietly)
+        return true;
+    const bool lost = error.number() == CommError::DeviceLost;
+    if (!lost && error.number() != CommError::PortNotFound)
+        return false;
+    // A device lost is told every time it happens; one not found (at an
+    // opening, or later, by a network port that could not connect) only once.
+    const bool toldBefore = m_absenceTold && !lost;
+    m_absenceTold = true;
+    m_reconnector->watch();
+    return toldBefore;
+}
+
+// The steps of start-up, for the port in use, telling no failure.
+bool OknoTerma::reopenQuietly()
+{
+    m_openingQuietly = true;
+    openPort(PortComNR);
+    m_openingQuietly = false;
+    return MSComm1->PortOpen();
 }

@@ -7,12 +7,15 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 class CommControl;
 class Indicator;
 class QTimer;
+class Reconnector;
+class SessionLog;
 namespace Ui {
 class OknoTerma;
 }
@@ -49,6 +52,16 @@ public:
     // the program to end. Also the answer to a request to terminate.
     void endProgram();
 
+    // Opt-in extras, each off unless its command-line option asks for it.
+
+    // Everything received also goes to `log` (taken over), which is written
+    // out whenever the port closes and when the window unloads.
+    void setSessionLog(std::unique_ptr<SessionLog> log);
+    // When the port's device goes away, or cannot be found at an opening, the
+    // loss is told once as usual; then the port is opened again by itself, as
+    // at start, once `deviceExists(port number)` says the device is back.
+    void enableReconnect(std::function<bool(int port)> deviceExists);
+
 Q_SIGNALS:
     // "Wyjdź" was chosen and the window unloaded: the program is to end now,
     // with this status.
@@ -83,6 +96,12 @@ private:
     void switchLine(bool (CommControl::*read)() const, void (CommControl::*write)(bool),
                     Indicator *box);
     void report(const CommError &error);
+    // With reconnecting on: starts waiting for the device after `error`, if
+    // it means the device is not there, and says whether the error is to be
+    // kept quiet (an automatic opening's, or the same absence told before).
+    bool reconnectAfter(const CommError &error);
+    bool reopenQuietly();
+    void logWriteFailed(const QString &path, const QString &reason);
 
     std::unique_ptr<Ui::OknoTerma> ui;
     CommControl *MSComm1;
@@ -94,4 +113,11 @@ private:
     // The error PrintError shows; it stays pending until the next operation
     // that can fail starts.
     std::optional<CommError> m_pendingError;
+
+    SessionLog *m_log = nullptr;
+    Reconnector *m_reconnector = nullptr;
+    bool m_openingQuietly = false;
+    // Since the device was last found missing, without the user choosing a
+    // port: the absence was told and need not be again.
+    bool m_absenceTold = false;
 };

@@ -2,7 +2,9 @@
 #include "devicelock.h"
 #include "pseudoterminal.h"
 
+#include <QFileInfo>
 #include <QProcess>
+#include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,6 +71,16 @@ private Q_SLOTS:
         const CommandLine cl = parse(args);
         QCOMPARE(cl.action, CommandLine::Action::Run);
         QCOMPARE(cl.port, port);
+        QVERIFY(cl.log.isEmpty() && cl.rawLog.isEmpty() && !cl.timestamps && !cl.reconnect);
+    }
+
+    void extrasAreParsed()
+    {
+        const CommandLine cl = parse({"--log", "a.log", "--timestamps", "--log-raw=b.bin", "--reconnect"});
+        QCOMPARE(cl.action, CommandLine::Action::Run);
+        QCOMPARE(cl.log, QStringLiteral("a.log"));
+        QCOMPARE(cl.rawLog, QStringLiteral("b.bin"));
+        QVERIFY(cl.timestamps && cl.reconnect);
     }
 
     void badArgumentsAreRefused_data()
@@ -92,6 +104,13 @@ private Q_SLOTS:
         QTest::newRow("URL, bare IPv6") << QStringList{"--port", "rfc2217://::1:2217"} << QStringLiteral("nawiasach");
         QTest::newRow("URL, other scheme") << QStringList{"--port", "telnet://host:23"}
                                            << QStringLiteral("„telnet://host:23”");
+        QTest::newRow("log without a file") << QStringList{"--log"} << QStringLiteral("--log");
+        QTest::newRow("log twice") << QStringList{"--log", "a", "--log", "b"} << QStringLiteral("--log");
+        QTest::newRow("option as file") << QStringList{"--log-raw", "--reconnect"} << QStringLiteral("„--reconnect”");
+        QTest::newRow("one file for both logs") << QStringList{"--log", "a", "--log-raw", "./a"}
+                                                << QStringLiteral("--log-raw");
+        QTest::newRow("timestamps without a text log") << QStringList{"--timestamps", "--log-raw", "b"}
+                                                       << QStringLiteral("--timestamps");
     }
 
     void badArgumentsAreRefused()
@@ -127,6 +146,33 @@ private Q_SLOTS:
         QCOMPARE(badUrl.exitCode, 2);
         QVERIFY2(badUrl.err.contains(QStringLiteral("od 1 do 65535")), qPrintable(badUrl.err));
         QVERIFY(help.out.contains(QStringLiteral("rfc2217://HOST:PORT")));
+
+        const Run badLog = runProgram({QStringLiteral("--log"), QStringLiteral("/nonexistent/dir/session.log")});
+        QCOMPARE(badLog.exitCode, 2);
+        QVERIFY2(badLog.err.startsWith(QStringLiteral("modemterm: nie mogę otworzyć dziennika „/nonexistent/dir/")),
+                 qPrintable(badLog.err));
+    }
+
+    // Parsed against what Qt finds on this machine.
+    void listsThePortsPresent()
+    {
+        const Run run = runProgram({QStringLiteral("--list-ports")});
+        QCOMPARE(run.exitCode, 0);
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        if (ports.isEmpty())
+            QCOMPARE(run.out, QStringLiteral("Nie znaleziono żadnego portu szeregowego.\n"));
+        const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), qMax(ports.size(), 1));
+        for (const QSerialPortInfo &port : ports) {
+            const QStringList fields = lines.filter(port.systemLocation() + u'\t').value(0).split(u'\t');
+            QCOMPARE(fields.size(), 6);
+            QVERIFY(fields[1] == u'-' || QFileInfo(fields[1]).canonicalFilePath() == QFileInfo(fields[0]).canonicalFilePath());
+            QCOMPARE(fields[2], port.hasVendorIdentifier() ? QStringLiteral("%1:%2")
+                                                                  .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                                                                  .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'))
+                                                            : QStringLiteral("-"));
+            QVERIFY(fields[5] == QStringLiteral("wolny") || fields[5].startsWith(QStringLiteral("zajęty: proces ")));
+        }
     }
 
     // A logout or a kill ends the program as "Wyjdź" does: the port closed,
