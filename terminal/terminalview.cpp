@@ -1,6 +1,5 @@
+// SPDX-License-Identifier: MIT
 #include "terminalview.h"
-
-#include "benchprobe.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -179,7 +178,6 @@ void TerminalView::init()
     }();
     Q_UNUSED(accessible);
     updateFontMetrics();
-    BenchProbe::watch(this);
 }
 
 void TerminalView::updateFontMetrics()
@@ -222,7 +220,6 @@ void TerminalView::appendText(QStringView text)
                                          text.toString());
         QAccessible::updateAccessibility(&event);
     }
-    m_appendedChars += text.size();
     scheduleFrame();
 }
 
@@ -997,5 +994,4 @@ void TerminalView::paintEvent(QPaintEvent *e)
         if (caret.intersects(area))
             painter.fillRect(caret, textColor);
     }
-    BenchProbe::painted(m_appendedChars);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "transcript.h"
@@ -165,5 +166,4 @@ private:
     QTimer m_autoScrollTimer;
     QPoint m_lastMousePoint;
     bool m_selecting = false;
-    qint64 m_appendedChars = 0;
 };
