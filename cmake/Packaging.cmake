@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian package: `cpack -G DEB` in the build folder.
 # Library dependencies come from dpkg-shlibdeps (dpkg-dev); the rest is
 # listed here by hand.
@@ -33,5 +34,15 @@ DTR lines as red or green boxes; clicking DTR or RTS switches that line.
 .
 A simulated Hayes-style modem is built in (modemterm --port sim), and the
 same modem runs on a pseudo-terminal as modemsim, for any serial program.")
+
+# A native package carries its Debian changelog, compressed reproducibly.
+configure_file(${PROJECT_SOURCE_DIR}/data/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+    COMMAND gzip -9nkf changelog
+    DEPENDS ${PROJECT_BINARY_DIR}/changelog
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+    VERBATIM)
+add_custom_target(modemterm_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 include(CPack)

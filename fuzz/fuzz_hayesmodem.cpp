@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated modem's command interpreter, with pacing off and every delay
 // cut to the next turn of the event loop, so calls connect, ring and hang up
 // within one run.
@@ -9,7 +10,6 @@
 #include "fuzzcheck.h"
 #include "hayesmodem.h"
 
-#include <QByteArrayView>
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -17,14 +17,6 @@
 #include <vector>
 
 namespace {
-
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "fuzz_hayesmodem";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
 
 void settle(HayesModem &modem)
 {
@@ -39,10 +31,11 @@ void settle(HayesModem &modem)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    static int argc = 1;
+    static char name[] = "fuzz_hayesmodem", *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
     if (size < 2)
         return 0;
-    ensureApplication();
-
     HayesModem modem;
     modem.setPacing(false);
     modem.setTimeScale(0);
@@ -50,16 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     modem.setRts(data[0] & 2);
     if (data[0] & 4)
         modem.ring();
-
     const std::size_t count = std::min<std::size_t>(data[1] % 8, size - 2);
     std::vector<std::uint8_t> sizes(data + 2, data + 2 + count);
     if (std::none_of(sizes.begin(), sizes.end(), [](std::uint8_t s) { return s & 63; }))
         sizes.push_back(63); // so the chunks move on
     const QByteArrayView sent(data + 2 + count, qsizetype(size - 2 - count));
-
-    qsizetype at = 0;
-    for (std::size_t i = 0; at < sent.size() || i < sizes.size(); ++i) {
-        const std::uint8_t step = sizes[i % sizes.size()];
+    for (qsizetype at = 0, i = 0; at < sent.size() || i < qsizetype(sizes.size()); ++i) {
+        const std::uint8_t step = sizes[size_t(i) % sizes.size()];
         const qsizetype n = std::min(qsizetype(step & 63), sent.size() - at);
         modem.receive(sent.sliced(at, n));
         at += n;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstdio>
@@ -5,10 +6,5 @@
 
 // A broken invariant is a crash the fuzzer keeps; assert() would vanish in
 // release builds.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition);   \
-            std::abort();                                                                  \
-        }                                                                                  \
-    } while (false)
+#define FUZZ_CHECK(condition)                                                                        \
+    ((condition) ? void() : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over stored inputs, the way the fuzzer replays a corpus:
 // every regular file in each directory named (sorted, for repeatable runs), or
 // the named files themselves. Lets the ordinary build test the corpora.
@@ -16,30 +17,21 @@ int main(int argc, char **argv)
     namespace fs = std::filesystem;
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
-        const fs::path path(argv[i]);
-        if (fs::is_directory(path)) {
-            for (const fs::directory_entry &entry : fs::directory_iterator(path))
-                if (entry.is_regular_file())
-                    inputs.push_back(entry.path());
-        } else {
-            inputs.push_back(path);
-        }
-    }
-    if (inputs.empty()) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR_OR_FILE...\nno inputs found\n", argv[0]);
-        return 2;
+        if (!fs::is_directory(argv[i]))
+            inputs.emplace_back(argv[i]);
+        for (const auto &entry : fs::is_directory(argv[i]) ? fs::directory_iterator(argv[i]) : fs::directory_iterator())
+            if (entry.is_regular_file())
+                inputs.push_back(entry.path());
     }
     std::sort(inputs.begin(), inputs.end());
     for (const fs::path &path : inputs) {
         std::ifstream file(path, std::ios::binary);
-        if (!file) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 2;
-        }
+        if (!file)
+            return std::fprintf(stderr, "cannot read %s\n", path.c_str()), 2;
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
         // A null pointer for an empty input, as libFuzzer may pass.
         LLVMFuzzerTestOneInput(bytes.empty() ? nullptr : bytes.data(), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
-    return 0;
+    return inputs.empty() ? 2 : 0;
 }

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the targets with libFuzzer (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) for SECONDS each (default 60), one after another,
 # then adds the inputs that reached new code to the stored corpora.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ptymodem.h"
 
 #include "commerror.h"
@@ -7,8 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -57,32 +56,15 @@ PtyModem::PtyModem(QObject *parent)
     });
 }
 
-PtyModem::~PtyModem()
-{
-    if (m_master >= 0)
-        ::close(m_master);
-    if (m_slaveKeeper >= 0)
-        ::close(m_slaveKeeper);
-}
+PtyModem::~PtyModem() = default;
 
 void PtyModem::open()
 {
-    char name[256] = {};
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    if (!m_pty.open())
         throw systemError("openpty");
-    termios tio{};
-    ::tcgetattr(slave, &tio);
-    ::cfmakeraw(&tio);
-    ::cfsetspeed(&tio, B9600);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    m_master = master;
-    m_slaveKeeper = slave;
-    m_path = QString::fromLocal8Bit(name);
+    m_master = m_pty.masterFd();
+    m_slaveKeeper = m_pty.terminalFd();
+    m_path = m_pty.path();
 
     m_readable = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_readable, &QSocketNotifier::activated, this, &PtyModem::readFromTerminal);

@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
 #pragma once
+
+#include "pseudoterminal.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -30,9 +33,10 @@ private:
     void followLineSettings();
 
     HayesModem *m_modem;
+    PseudoTerminal m_pty;
+    // m_pty's master and its terminal side, which it holds open so the pair
+    // survives programs opening and closing it.
     int m_master = -1;
-    // Held open so the pair survives programs opening and closing the
-    // terminal side: without it the master reads EIO until someone reopens.
     int m_slaveKeeper = -1;
     QString m_path;
     QSocketNotifier *m_readable = nullptr;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "oknoterma.h"
 #include "ui_oknoterma.h"
 
@@ -82,6 +83,7 @@ OknoTerma::OknoTerma(CommControl *comm, QWidget *parent)
     connect(ui->mnuSetPort, &QAction::triggered, this, &OknoTerma::mnuSetPort_Click);
     connect(ui->mnuSetMod, &QAction::triggered, this, &OknoTerma::mnuSetMod_Click);
 
+    Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(500);
     connect(Timer1, &QTimer::timeout, this, &OknoTerma::Timer1_Timer);
     Timer1->start();

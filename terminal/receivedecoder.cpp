@@ -24,7 +24,7 @@ const std::array<char16_t, 256> &glyphs()
         // bytes the code page leaves unassigned show as the replacement
         // character, the soft hyphen as a hyphen.
         for (char16_t &c : t) {
-            if (QChar(c).category() == QChar::Other_Control)
+            if (c != u'\t' && QChar(c).category() == QChar::Other_Control)
                 c = u'\uFFFD';
         }
         t[0xAD] = u'\u2010';

@@ -4,8 +4,6 @@
 #include "terminalview.h"
 #include "terminalviewaccessible.h"
 
-#include "benchprobe.h"
-
 #include <QAccessible>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -65,7 +63,6 @@ void TerminalView::init()
     }();
     Q_UNUSED(accessible);
     updateFontMetrics();
-    BenchProbe::watch(this);
 }
 
 void TerminalView::updateFontMetrics()
@@ -108,7 +105,6 @@ void TerminalView::appendText(QStringView text)
                                          text.toString());
         QAccessible::updateAccessibility(&event);
     }
-    m_appendedChars += text.size();
     scheduleFrame();
 }
 
@@ -438,5 +434,4 @@ void TerminalView::paintEvent(QPaintEvent *e)
         if (caret.intersects(area))
             painter.fillRect(caret, textColor);
     }
-    BenchProbe::painted(m_appendedChars);
 }

@@ -158,5 +158,4 @@ private:
     QTimer m_autoScrollTimer;
     QPoint m_lastMousePoint;
     bool m_selecting = false;
-    qint64 m_appendedChars = 0;
 };

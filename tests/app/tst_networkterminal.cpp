@@ -3,7 +3,7 @@
 #include "modalwatcher.h"
 #include "networkcomm.h"
 #include "processusage.h"
-#include "pseudoterminal.h"
+#include "ptyio.h"
 #include "runningterminal.h"
 
 #include <QFile>
@@ -134,8 +134,9 @@ private Q_SLOTS:
     void ser2netPassesEveryByteAndAFlood()
     {
         PseudoTerminal pty;
+        QVERIFY(pty.open());
         Ser2Net server;
-        QVERIFY(server.start(m_program, pty.slavePath()));
+        QVERIFY(server.start(m_program, pty.path()));
         NetworkComm comm(*NetworkAddress::parse(server.url()));
         QByteArray received;
         connect(&comm, &CommControl::OnComm, this, [&] {
@@ -149,8 +150,8 @@ private Q_SLOTS:
         for (int i = 0; i < 256; ++i)
             everyByte += char(i);
         comm.setOutput(everyByte);
-        QCOMPARE(pty.read(256), everyByte); // ser2net has the device open now
-        QVERIFY(pty.write(everyByte));
+        QCOMPARE(PtyIo::read(pty, 256), everyByte); // ser2net has the device open now
+        QVERIFY(PtyIo::write(pty, everyByte));
         QTRY_COMPARE(received, everyByte);
 
         // 10 MB, 0xFF in every 256 bytes and at every chunk's edge somewhere.
@@ -158,7 +159,7 @@ private Q_SLOTS:
         QByteArray flood(10'000'000, 0);
         for (qsizetype i = 0; i < flood.size(); ++i)
             flood[i] = char(i ^ (i >> 8) ^ (i >> 16));
-        QVERIFY(pty.write(flood));
+        QVERIFY(PtyIo::write(pty, flood));
         QTRY_VERIFY_WITH_TIMEOUT(received.size() >= flood.size(), 60000);
         QCOMPARE(received.size(), flood.size());
         QVERIFY(received == flood);
@@ -168,20 +169,21 @@ private Q_SLOTS:
     void ser2netKilledWarnsOnce()
     {
         PseudoTerminal pty;
+        QVERIFY(pty.open());
         Ser2Net server;
-        QVERIFY(server.start(m_program, pty.slavePath()));
+        QVERIFY(server.start(m_program, pty.path()));
         ModalWatcher boxes;
         auto *router = new PortRouter;
         router->bindPort(2, server.url());
         RunningTerminal t(router);
         t.start();
-        QCOMPARE(pty.readUntil("AT\r"), QByteArray("AT\r"));
-        QVERIFY(pty.write("OK\r\n"));
+        QCOMPARE(PtyIo::readUntil(pty, "AT\r"), QByteArray("AT\r"));
+        QVERIFY(PtyIo::write(pty, "OK\r\n"));
         QTRY_COMPARE(t.text1()->text(), QStringLiteral("OK\n"));
 
         server.process.kill();
         QTRY_COMPARE(boxes.count(), 1);
-        const QStringList lines = boxes.texts().first().split(u'\n');
+        const QStringList lines = boxes.texts.first().split(u'\n');
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], QStringLiteral("Nieznany błąd nr 8022 ") + CommError::describe(CommError::DeviceLost));
         QVERIFY2(lines[1].startsWith(server.url() + QLatin1String(": ")), qPrintable(lines[1]));

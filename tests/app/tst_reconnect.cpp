@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "modalwatcher.h"
 #include "processusage.h"
-#include "pseudoterminal.h"
+#include "ptyio.h"
+#include "fakecomm.h"
 #include "runningterminal.h"
-#include "windowfixture.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
@@ -14,11 +15,13 @@
 #include <QTemporaryDir>
 
 // --reconnect: the port reopened by itself when its device comes back.
-class tst_Reconnect : public QObject
+class TestReconnect : public QObject
 {
     Q_OBJECT
 
 private:
+    const QString lost = u"Nieznany błąd nr 8022 "_qs + CommError::describe(CommError::DeviceLost);
+
     // Points `link` at `target`, as modemsim --link moves its link.
     static void moveLink(const QString &link, const QString &target)
     {
@@ -39,38 +42,39 @@ private Q_SLOTS:
         t.window->enableReconnect([router](int port) { return router->deviceExists(port); });
         t.start();
         QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.texts().first().section(u'\n', 0, 0), u"Nie mogę otworzyć portu COM 2"_qs);
+        QCOMPARE(boxes.texts.first().section(u'\n', 0, 0), u"Nie mogę otworzyć portu COM 2"_qs);
 
         // There, but held by another program: tried quietly, without a busy loop.
         PseudoTerminal held;
+        QVERIFY(held.open());
         PortRouter other;
-        other.bindPort(2, held.slavePath());
+        other.bindPort(2, held.path());
         other.setCommPort(2);
         other.setPortOpen(true);
-        moveLink(link, held.slavePath());
+        moveLink(link, held.path());
         const qint64 cpuMs = ProcessUsage::cpuMsWhileEventLoopRuns(2500);
         QVERIFY2(cpuMs < 250, qPrintable(u"%1 ms of CPU in 2500 ms"_qs.arg(cpuMs)));
         QCOMPARE(boxes.count(), 1);
 
         for (int round = 0; round < 2; ++round) {
             PseudoTerminal pty;
-            QVERIFY(pty.isValid());
+            QVERIFY(pty.open());
             QElapsedTimer back;
             back.start();
-            moveLink(link, pty.slavePath());
-            QCOMPARE(pty.read(3, 5000), QByteArray("AT\r"));
+            moveLink(link, pty.path());
+            QCOMPARE(PtyIo::read(pty, 3, 5000), QByteArray("AT\r"));
             qInfo("device back to \"AT\" sent: %lld ms", back.elapsed());
-            QVERIFY(pty.write("OK " + QByteArray::number(round) + "\r\n"));
+            QVERIFY(PtyIo::write(pty, "OK " + QByteArray::number(round) + "\r\n"));
             QTRY_VERIFY(t.text1()->text().endsWith(u"OK %1\n"_qs.arg(round)));
             QVERIFY(t.text1()->text().startsWith(u"OK 0\n"_qs)); // the earlier session stays
             // Greeted once: nothing more comes while the reconnector would have
             // polled and settled again.
-            QVERIFY(pty.read(1, 2500).isEmpty());
+            QVERIFY(PtyIo::read(pty, 1, 2500).isEmpty());
             QCOMPARE(boxes.count(), 1 + round);
 
             pty.closeMaster(); // unplugged: told once, as without --reconnect
             QTRY_COMPARE(boxes.count(), 2 + round);
-            QCOMPARE(boxes.texts().last().section(u'\n', 0, 0), warningText(CommError::DeviceLost));
+            QCOMPARE(boxes.texts.last().section(u'\n', 0, 0), lost);
         }
         t.window->close();
         QCOMPARE(boxes.count(), 3);
@@ -103,7 +107,7 @@ private Q_SLOTS:
             QCOMPARE(client->readAll(), QByteArray("AT\r"));
             client->close(); // the server goes away: told, then waited for
             QTRY_COMPARE(boxes.count(), 2 + round);
-            QCOMPARE(boxes.texts().last().section(u'\n', 0, 0), warningText(CommError::DeviceLost));
+            QCOMPARE(boxes.texts.last().section(u'\n', 0, 0), lost);
         }
         t.window->close();
     }
@@ -112,37 +116,40 @@ private Q_SLOTS:
     // be opened either, waiting follows it.
     void choosingAnotherPortStopsWaitingForTheOld()
     {
-        WindowFixture f;
+        ModalWatcher boxes;
+        auto *comm = new FakeComm;
+        OknoTerma window(comm);
         QSet<int> present;
         QList<int> asked;
-        f.window->enableReconnect([&](int port) {
+        window.enableReconnect([&](int port) {
             asked.append(port);
             return present.contains(port);
         });
-        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
-        f.start();
-        QCOMPARE(f.boxes.count(), 1);
+        comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
+        window.Form_Load();
+        window.show();
+        QCOMPARE(boxes.count(), 1);
 
-        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
-        f.boxes.setDialogHandler([](QWidget *w) {
+        comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
+        boxes.setDialogHandler([](QWidget *w) {
             w->findChild<QAbstractButton *>(u"SetCOM3"_qs)->click();
             w->findChild<QAbstractButton *>(u"cmdZapisz"_qs)->click();
         });
-        f.trigger("mnuSetPort");
-        QCOMPARE(f.boxes.count(), 2); // the new port's absence is told too
-        f.comm->clearLog();
+        window.findChild<QAction *>(u"mnuSetPort"_qs)->trigger();
+        QCOMPARE(boxes.count(), 2); // the new port's absence is told too
 
         asked.clear();
         present = {2};
         QTRY_VERIFY(asked.size() >= 2);
         QCOMPARE(QSet<int>(asked.cbegin(), asked.cend()), QSet<int>{3});
-        QCOMPARE(f.comm->log(), QStringList());
+        QVERIFY(comm->openings.isEmpty());
         present = {3};
-        QTRY_COMPARE_WITH_TIMEOUT(f.comm->log(), openingSteps(3), 5000);
-        QCOMPARE(f.comm->writes().last(), QByteArray("AT\r"));
-        QCOMPARE(f.boxes.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(comm->openings.size(), 1, 5000);
+        QVERIFY(comm->openings.first().startsWith(u"COM3 9600,N,8,1"_qs));
+        QCOMPARE(comm->writes, QList<QByteArray>{"AT\r"});
+        QCOMPARE(boxes.count(), 2);
     }
 };
 
-QTEST_MAIN(tst_Reconnect)
+QTEST_MAIN(TestReconnect)
 #include "tst_reconnect.moc"

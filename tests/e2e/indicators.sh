@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # On the built-in simulated modem: the five line boxes in the right colours at
 # their places, DTR and RTS switched by clicks (the modem's DSR and CTS follow),
 # and a dial to the echo service turning CD red.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The layout on screen, at several window sizes and scale factors: the text
 # area starts 250 twips below the client area's top and spans its width, the
 # clock starts 800 twips before its right edge, the line boxes keep their

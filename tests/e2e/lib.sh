@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The end-to-end tests drive the real programs with XTEST keys and clicks and
 # read only what a person or a screen reader gets: windows, pixels, AT-SPI.
 set -euo pipefail
@@ -12,16 +13,10 @@ e2e_log() {
     local cs=$(( (${EPOCHREALTIME/[.,]/} - E2E_T0) / 10000 ))
     printf '[%s %3d.%02ds] %s\n' "$E2E_NAME" $((cs / 100)) $((cs % 100)) "$*"
 }
-
-e2e_fail() {
-    echo "FAIL: $*" >&2
-    [ -z "${DISPLAY:-}" ] || e2e_shot failure || true
-    exit 1
-}
+e2e_fail() { echo "FAIL: $*" >&2; [ -z "${DISPLAY:-}" ] || e2e_shot failure || true; exit 1; }
 
 e2e_cleanup() {
     local rc=$? pid
-    for pid in "${E2E_PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
     for pid in "${E2E_PIDS[@]}" $E2E_XVFB_PID; do # the X server last
         kill -TERM "$pid" 2>/dev/null || true
         e2e_reap "$pid" 5 || kill -KILL "$pid" 2>/dev/null || true
@@ -35,10 +30,7 @@ e2e_cleanup() {
 # E2E_STATUS; returns 1 if it still runs after SECONDS.
 e2e_reap() {
     local end=$((SECONDS + $2))
-    while kill -0 "$1" 2>/dev/null; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.05
-    done
+    while kill -0 "$1" 2>/dev/null; do [ "$SECONDS" -lt "$end" ] || return 1; sleep 0.05; done
     E2E_STATUS=0
     wait "$1" 2>/dev/null || E2E_STATUS=$?
 }
@@ -46,68 +38,50 @@ e2e_reap() {
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb and a session bus.
 e2e_init() {
     local tool missing=()
-    for tool in Xvfb xdotool xprop import convert xclip dbus-daemon gdbus; do
-        command -v "$tool" >/dev/null || missing+=("$tool")
+    for tool in Xvfb xdotool xprop import convert xclip dbus-daemon gdbus /usr/libexec/at-spi-bus-launcher; do
+        command -v "$tool" >/dev/null || missing+=("${tool##*/}")
     done
-    [ -x /usr/libexec/at-spi-bus-launcher ] || missing+=(at-spi-bus-launcher)
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "SKIP: missing ${missing[*]} (Debian: xvfb xauth xdotool x11-utils imagemagick" \
-             "xclip dbus-daemon libglib2.0-bin at-spi2-core)"
-        exit 77
-    fi
+    [ ${#missing[@]} -eq 0 ] || { echo "SKIP: missing ${missing[*]} (Debian: xvfb xauth xdotool x11-utils" \
+        "imagemagick xclip dbus-daemon libglib2.0-bin at-spi2-core)"; exit 77; }
     rm -rf "$ART" && mkdir -p "$ART"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
-
     # Our X server, unscaled unless a test says so, whatever the caller exported.
     export QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
     unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR \
           QT_ENABLE_HIGHDPI_SCALING QT_FONT_DPI WAYLAND_DISPLAY DISPLAY
-    # A short path: a socket's may not exceed 107 bytes.
-    E2E_RUNTIME=$(mktemp -d /tmp/modemterm-e2e.XXXXXX)
+    E2E_RUNTIME=$(mktemp -d /tmp/modemterm-e2e.XXXXXX) # short: a socket's path may not exceed 107 bytes
     export XDG_RUNTIME_DIR=$E2E_RUNTIME
-
     # Sanitizer builds: what the display's system libraries keep until exit.
-    LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(realpath "${BASH_SOURCE[0]%/*}")/lsan-x11.supp
-    export LSAN_OPTIONS
-
+    export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(realpath "${BASH_SOURCE[0]%/*}")/lsan-x11.supp
     # -displayfd: the server picks a free display and reports it.
     Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$ART/display" >"$ART/xvfb.log" 2>&1 &
     E2E_XVFB_PID=$!
     e2e_wait "Xvfb to report its display" test -s "$ART/display"
     export DISPLAY=:$(head -n1 "$ART/display")
-    e2e_wait "the X server to answer" _e2e_x_up
+    e2e_wait "the X server to answer" xprop -root -len 0 _NET_SUPPORTED
     e2e_log "Xvfb on $DISPLAY"
-
     # The programs publish their accessibility tree through it.
     dbus-daemon --session --nofork --print-address=5 5>"$ART/session-bus" 2>"$ART/dbus.log" &
     E2E_PIDS+=("$!")
     e2e_wait "the session bus" test -s "$ART/session-bus"
-    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ART/session-bus")
-    export DBUS_SESSION_BUS_ADDRESS
+    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ART/session-bus")
 }
-_e2e_x_up() { xprop -root -len 0 _NET_SUPPORTED >/dev/null 2>&1; }
 
-# e2e_wait WHAT COMMAND...: polls COMMAND until it succeeds, for at most
-# STEP_TIMEOUT seconds; COMMAND may say in E2E_WHY why it did not.
+# e2e_wait WHAT COMMAND...: polls COMMAND (quietly) until it succeeds, for at
+# most STEP_TIMEOUT seconds; COMMAND may say in E2E_WHY why it did not.
 e2e_wait() {
     local what=$1 end=$((SECONDS + STEP_TIMEOUT))
-    shift
     E2E_WHY=
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] ||
-            e2e_fail "timed out after ${STEP_TIMEOUT}s waiting for $what${E2E_WHY:+ ($E2E_WHY)}"
+    until "${@:2}" >/dev/null 2>&1; do
+        [ "$SECONDS" -lt "$end" ] || e2e_fail "timed out after ${STEP_TIMEOUT}s waiting for $what${E2E_WHY:+ ($E2E_WHY)}"
         sleep 0.05
     done
 }
 
 # e2e_start NAME COMMAND...: runs COMMAND in the background, output to
 # NAME.log, its pid to E2E_LAST_PID.
-e2e_start() {
-    "${@:2}" >"$ART/$1.log" 2>&1 &
-    E2E_LAST_PID=$!
-    E2E_PIDS+=("$E2E_LAST_PID")
-}
+e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & E2E_LAST_PID=$!; E2E_PIDS+=("$E2E_LAST_PID"); }
 
 # e2e_quit PID WINDOW: Plik > Wyjdź by keyboard; the program must end with 0.
 e2e_quit() {
@@ -123,12 +97,11 @@ e2e_quit() {
 
 # e2e_windows PID NAME: ids of PID's visible top-level windows named exactly NAME.
 e2e_windows() { xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null || true; }
-_e2e_found() { E2E_FOUND=$(e2e_windows "$1" "$2" | head -n1); [ -n "$E2E_FOUND" ]; }
-_e2e_absent() { [ -z "$(e2e_windows "$1" "$2")" ]; }
+_e2e_found() { [ -n "$(e2e_windows "$1" "$2")" ]; }
 # e2e_window PID NAME: waits for that window and prints its id.
-e2e_window() { e2e_wait "a window named \"$2\"" _e2e_found "$1" "$2"; echo "$E2E_FOUND"; }
+e2e_window() { e2e_wait "a window named \"$2\"" _e2e_found "$1" "$2"; e2e_windows "$1" "$2" | head -n1; }
+_e2e_absent() { ! _e2e_found "$1" "$2"; }
 e2e_gone() { e2e_wait "the window \"$2\" to close" _e2e_absent "$1" "$2"; }
-
 _e2e_dropdown() {
     local w
     for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
@@ -137,9 +110,8 @@ _e2e_dropdown() {
     return 1
 }
 e2e_menu_open() { e2e_wait "a drop-down menu" _e2e_dropdown "$1"; }
-
 # No window manager gives a new window the focus: the tests do what one would.
-_e2e_focused() { xdotool windowfocus "$1" 2>/dev/null; [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+_e2e_focused() { xdotool windowfocus "$1" && [ "$(xdotool getwindowfocus)" = "$1" ]; }
 e2e_focus() { e2e_wait "keyboard focus on window $1" _e2e_focused "$1"; }
 
 # Sets GX GY GW GH to the window's position and size on screen.
@@ -149,66 +121,47 @@ e2e_geometry() {
     GX=$X GY=$Y GW=$WIDTH GH=$HEIGHT
     [ -n "$GW" ] || e2e_fail "no geometry for window $1"
 }
-
 e2e_key() { xdotool key --clearmodifiers --delay 40 "$@"; }
 e2e_type() { xdotool type --clearmodifiers --delay 40 "$1"; }
-
 # e2e_click X Y. Not mousemove --sync: it waits forever when the pointer is there already.
 _e2e_pointer_at() { [ "$(xdotool getmouselocation --shell | sed -n '1,2s/^[XY]=//p' | paste -sd,)" = "$1" ]; }
-e2e_click() {
-    xdotool mousemove "$1" "$2"
-    e2e_wait "the pointer at $1,$2" _e2e_pointer_at "$1,$2"
-    xdotool click 1
-}
+e2e_click() { xdotool mousemove "$1" "$2"; e2e_wait "the pointer at $1,$2" _e2e_pointer_at "$1,$2"; xdotool click 1; }
 
 # --- accessibility: what a screen reader gets -------------------------------
 
-_e2e_a11y() { # DEST PATH METHOD ARGS...
-    gdbus call --address "$E2E_A11Y" --dest "$1" --object-path "$2" --method "$3" "${@:4}" 2>/dev/null
-}
+_e2e_a11y() { gdbus call --address "$E2E_A11Y" --dest "$1" --object-path "$2" --method "$3" "${@:4}" 2>/dev/null; }
 _e2e_a11y_prop() { # DEST PATH NAME: a string property, unquoted
     _e2e_a11y "$1" "$2" org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible "$3" |
         sed -e "s/^(<'\(.*\)'>,)\$/\1/" -e 's/^(<"\(.*\)">,)$/\1/'
 }
-_e2e_a11y_children() { # DEST PATH
-    _e2e_a11y "$1" "$2" org.a11y.atspi.Accessible.GetChildren |
-        grep -o "'/org/a11y/atspi/accessible/[^']*'" | tr -d "'" || true
-}
-_e2e_a11y_walk() { # DEST PATH INDENT: "role | name | description" per object
+_e2e_a11y_children() { _e2e_a11y "$1" "$2" org.a11y.atspi.Accessible.GetChildren | grep -o "'/org/a11y/[^']*'" | tr -d "'"; }
+_e2e_a11y_walk() { # DEST PATH: "role | name | description" per object
     local child
-    printf '%s%s | %s | %s\n' "$3" "$(_e2e_a11y "$1" "$2" org.a11y.atspi.Accessible.GetRoleName | cut -d"'" -f2)" \
+    printf '%s | %s | %s\n' "$(_e2e_a11y "$1" "$2" org.a11y.atspi.Accessible.GetRoleName | cut -d"'" -f2)" \
         "$(_e2e_a11y_prop "$1" "$2" Name)" "$(_e2e_a11y_prop "$1" "$2" Description)"
-    for child in $(_e2e_a11y_children "$1" "$2"); do _e2e_a11y_walk "$1" "$child" "$3  "; done
+    for child in $(_e2e_a11y_children "$1" "$2"); do _e2e_a11y_walk "$1" "$child"; done
 }
 # Sets E2E_A11Y_APP to the bus name under which program PID publishes its tree.
 _e2e_a11y_app() {
     [ -n "$E2E_A11Y" ] || E2E_A11Y=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-                                         --method org.a11y.Bus.GetAddress 2>/dev/null | cut -d"'" -f2)
-    [ -n "$E2E_A11Y" ] || return 1
+                                         --method org.a11y.Bus.GetAddress | cut -d"'" -f2)
     local name
     for name in $(_e2e_a11y org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
                       org.a11y.atspi.Accessible.GetChildren | grep -o "':[0-9.]*'" | tr -d "'"); do
-        if _e2e_a11y org.freedesktop.DBus /org/freedesktop/DBus \
-               org.freedesktop.DBus.GetConnectionUnixProcessID "$name" | grep -qE "[( ]$1,\)"; then
-            E2E_A11Y_APP=$name
-            return 0
-        fi
+        E2E_A11Y_APP=$name
+        _e2e_a11y org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
+            "$name" | grep -qE "[( ]$1,\)" && return 0
     done
     return 1
 }
 _e2e_a11y_has() { # WINDOW LINE...: dumps the window's tree to A11Y, checks the lines
-    local top line dump
-    : >"$A11Y"
+    local top line
     for top in $(_e2e_a11y_children "$E2E_A11Y_APP" /org/a11y/atspi/accessible/root); do
-        [ "$(_e2e_a11y_prop "$E2E_A11Y_APP" "$top" Name)" != "$1" ] ||
-            _e2e_a11y_walk "$E2E_A11Y_APP" "$top" "" >>"$A11Y"
-    done
-    dump=$(sed 's/^ *//' "$A11Y")
+        [ "$(_e2e_a11y_prop "$E2E_A11Y_APP" "$top" Name)" != "$1" ] || _e2e_a11y_walk "$E2E_A11Y_APP" "$top"
+    done >"$A11Y"
     for line in "${@:2}"; do
-        case $line in
-            "~"*) grep -qxE -- "${line:1}" <<<"$dump" ;;
-            *) grep -qxF -- "$line" <<<"$dump" ;;
-        esac || { E2E_WHY="no \"$line\" in $(basename "$A11Y")"; return 1; }
+        if [[ $line == "~"* ]]; then grep -qxE -- "${line:1}" "$A11Y"; else grep -qxF -- "$line" "$A11Y"; fi ||
+            { E2E_WHY="no \"$line\" in $(basename "$A11Y")"; return 1; }
     done
 }
 # e2e_a11y_expect PID WINDOW LINE...: waits until the accessible tree of PID's
@@ -242,10 +195,7 @@ e2e_region() {
 }
 e2e_pixel() { e2e_region "$1" "$2" "$3" 1 1 | cut -d' ' -f3; }
 # e2e_count FILE X Y W H COLOUR...: how many pixels of the area have one of the colours.
-e2e_count() {
-    e2e_region "$1" "$2" "$3" "$4" "$5" |
-        awk -v want=" ${*:6} " 'index(want, " " $3 " ") { n++ } END { print n + 0 }'
-}
+e2e_count() { e2e_region "${@:1:5}" | awk -v want=" ${*:6} " 'index(want, " " $3 " ") { n++ } END { print n + 0 }'; }
 
 # Twips to device pixels: 15 per logical pixel, times the scale factor.
 e2e_px() { awk -v t="$1" -v s="${2:-1}" 'BEGIN { printf "%d", t * s / 15 + 0.5 }'; }
@@ -265,27 +215,23 @@ E2E_BOXES=(CD:480:615 CTS:1920:495 DSR:3360:375 RTS:4560:375 DTR:5640:375)
 # shows the boxes at their places in the colours given (R red, G green), for a
 # client area whose top left corner is at LEFT TOP. Sets E2E_WHY.
 e2e_boxes_are() {
-    local file=$1 left=$2 top=$3 s=$4 tol=1 i name bl bw start end colour want x0 x1 h runs
-    local colours=("${@:5}")
+    local file=$1 left=$2 top=$3 s=$4 tol=1 i name bl bw start end colour x0 x1 h runs colours=("${@:5}")
     [ "$s" = 1 ] || tol=2
     # The runs of pure red or green along a row through the boxes.
     mapfile -t runs < <(e2e_region "$file" "$left" $((top + $(e2e_px 128 "$s"))) $(($(e2e_px 6200 "$s") + 1)) 1 |
-        awk 'function flush() { if (c != "") print s, e, c; c = "" }
-             { col = ($3 == "FF0000" || $3 == "00FF00") ? $3 : "" }
-             col != c || $1 != e + 1 { flush(); if (col != "") { s = $1; c = col } }
-             { e = $1 }
-             END { flush() }')
+        awk '{ col = ($3 == "FF0000" || $3 == "00FF00") ? $3 : "" }
+             col != c || $1 != e + 1 { if (c != "") print s, e, c; c = col; s = $1 }
+             { e = $1 } END { if (c != "") print s, e, c }')
     [ ${#runs[@]} -eq 5 ] || { E2E_WHY="${#runs[@]} coloured boxes in a row: ${runs[*]}"; return 1; }
     for i in 0 1 2 3 4; do
         IFS=: read -r name bl bw <<<"${E2E_BOXES[$i]}"
         read -r start end colour <<<"${runs[$i]}"
         x0=$((left + $(e2e_px "$bl" "$s"))) x1=$((left + $(e2e_px $((bl + bw)) "$s") - 1))
-        [ "${colours[$i]}" = G ] && want=00FF00 || want=FF0000
         e2e_near "$start" "$x0" "$tol" && e2e_near "$end" "$x1" "$tol" ||
             { E2E_WHY="$name box spans x $start-$end, expected $x0-$x1"; return 1; }
-        [ "$colour" = "$want" ] || { E2E_WHY="$name box is #$colour, expected #$want"; return 1; }
+        [ "$colour" = "$([ "${colours[$i]}" = G ] && echo 00FF00 || echo FF0000)" ] ||
+            { E2E_WHY="$name box is #$colour, expected ${colours[$i]}"; return 1; }
     done
     h=$(e2e_count "$file" $((left + $(e2e_px 787 "$s"))) "$top" 1 "$(e2e_px 600 "$s")" FF0000 00FF00)
-    e2e_near "$h" "$(e2e_px 255 "$s")" "$tol" ||
-        { E2E_WHY="CD box is $h px high, expected $(e2e_px 255 "$s")"; return 1; }
+    e2e_near "$h" "$(e2e_px 255 "$s")" "$tol" || { E2E_WHY="CD box is $h px high, expected $(e2e_px 255 "$s")"; return 1; }
 }

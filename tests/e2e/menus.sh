@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The menus by keyboard, as a person without a mouse uses them: Alt+P, "About"
 # shows its box; Alt+U, "Portu" shows "Ustawieni Portu", where 100 typed into
 # the field is refused with a warning and "Anuluj" closes the dialog.

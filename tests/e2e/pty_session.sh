@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # modemterm on modemsim through a real pseudo-terminal, with ptytap between
 # them recording every byte: the greeting goes out exactly once, a typed line
 # goes out as typed, the answer shows in the text area, and "Wyjdź" ends with
@@ -13,10 +14,8 @@ e2e_init
 
 e2e_start modemsim "$MODEMSIM"
 e2e_wait "modemsim to print its terminal" grep -q '^/dev/' "$ART/modemsim.log"
-device=$(head -n1 "$ART/modemsim.log")
-e2e_log "modemsim serves $device"
 port=$ART/modem wire=$ART/wire
-e2e_start ptytap "$PTYTAP" "$device" "$port" "$wire"
+e2e_start ptytap "$PTYTAP" "$(head -n1 "$ART/modemsim.log")" "$port" "$wire"
 e2e_wait "the tap's port $port" test -L "$port"
 if [ -n "${E2E_SER2NET:-}" ]; then
     # A loopback port nothing listens on; ser2net in the foreground, its own configuration.
@@ -59,28 +58,32 @@ e2e_wait "the modem's answer to ATI" received_count $'OK\r' 2
 # since, line endings as the text area shows them.
 answer=$(received | tail -c +$((before + 1)) | perl -0777 -pe 's/\r\n|\r|\n/\n/g'; printf x)
 answer=${answer%x}
-e2e_log "ATI answer: $(printf '%s' "$answer" | tr '\n' '|')"
 transcript_ends_with_answer() {
-    printf '' | xclip -i -selection clipboard >/dev/null 2>&1
+    printf '' | xclip -i -selection clipboard
     e2e_key ctrl+a ctrl+c
     local text
-    text=$(xclip -o -selection clipboard 2>/dev/null; printf x)
+    text=$(xclip -o -selection clipboard; printf x)
     text=${text%x}
     printf '%s' "$text" >"$ART/transcript.txt"
     [[ "$text" == *"$answer" ]] || { E2E_WHY="text area ends: $(shown "${text: -80}")"; return 1; }
 }
 e2e_wait "the answer in the text area" transcript_ends_with_answer
 e2e_shot answered
+# Ustawienia > Modemu (the second item) asks for the settings in one write.
+e2e_key alt+u
+e2e_menu_open "$app"
+e2e_key Down Return
+e2e_wait "AT&V and a carriage return sent in addition" sent_is $'AT\rATI\rAT&V\r'
 
 e2e_quit "$app" "$win"
 # The keys of the copy stayed in the unsent line.
-sent_is $'AT\rATI\r' || e2e_fail "bytes sent after the typed line: $E2E_WHY"
+sent_is $'AT\rATI\rAT&V\r' || e2e_fail "bytes sent after Modemu: $E2E_WHY"
 
 # The port is free at once: a second terminal opens it without a warning.
 e2e_start modemterm2 "$MODEMTERM" --port "$port"
 app2=$E2E_LAST_PID
 win2=$(e2e_window "$app2" Terminal)
 [ -z "$(e2e_windows "$app2" "Ostrzeżenie")" ] || e2e_fail "the second terminal could not open the port"
-e2e_wait "the second terminal's greeting" sent_is $'AT\rATI\rAT\r'
+e2e_wait "the second terminal's greeting" sent_is $'AT\rATI\rAT&V\rAT\r'
 e2e_shot second-terminal
 e2e_quit "$app2" "$win2"

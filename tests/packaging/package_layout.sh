@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package, unpacks it into a scratch root and checks what a
-# user gets: the files and their kinds, the control data, and that the
-# packaged programs and documents work.
+# user gets: the files and their kinds, the control data, the licence, that
+# the packaged programs and documents work, and that lintian finds no error.
 # Usage: package_layout.sh BUILD_DIR WORK_DIR VERSION
 set -euo pipefail
 build=$1 work=$2 version=$3
@@ -51,6 +52,8 @@ dpkg -x "$deb" "$root"
 expected="usr/bin/modemsim
 usr/bin/modemterm
 usr/share/applications/modemterm.desktop
+usr/share/doc/modemterm/changelog.gz
+usr/share/doc/modemterm/copyright
 usr/share/icons/hicolor/scalable/apps/modemterm.svg
 usr/share/man/man1/modemsim.1.gz
 usr/share/man/man1/modemterm.1.gz"
@@ -100,6 +103,21 @@ if command -v man >/dev/null; then
                   "Ustawieni Portu" "Zły zakres wartości" "/dev/ttyS"; do
         grep -qF -- "$needle" <<<"$text" || fail "modemterm(1) does not mention \"$needle\""
     done
+fi
+
+# The licence in Debian's machine-readable format, MIT for every file.
+copyright=$root/usr/share/doc/modemterm/copyright
+[ "$(head -n1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+    fail "copyright is not in the machine-readable format"
+for line in "Files: *" "Copyright: 2026 modemterm developers" "License: MIT"; do
+    grep -qxF "$line" "$copyright" || fail "copyright lacks \"$line\""
+done
+grep -q "Permission is hereby granted, free of charge" "$copyright" || fail "copyright lacks the MIT licence text"
+if command -v lintian >/dev/null; then
+    lintian --allow-root "$deb" >"$work/lintian.txt" 2>&1 || true
+    ! grep '^E:' "$work/lintian.txt" || fail "lintian reports errors (all of it in $work/lintian.txt)"
+else
+    echo "note: lintian missing, the package's policy checks skipped (Debian package lintian)"
 fi
 
 echo "package: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB; $failures failed"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "commtesting.h"
+#include "fakecomm.h"
 #include "networkcomm.h"
 #include "processusage.h"
 #include "telnetcodec.h"

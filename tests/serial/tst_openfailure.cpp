@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pseudoterminal.h"
+#include "ptyio.h"
 #include "serialportcomm.h"
 
 #include <QDir>
@@ -9,10 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -27,34 +25,6 @@ CommError openingError(const QString &path)
         return e;
     }
     return {};
-}
-
-// The same, from a child process running as `uid`/`gid` with no other groups.
-CommError openingErrorAs(const QString &path, uid_t uid, gid_t gid)
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return CommError(-1, QStringLiteral("pipe"));
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        QByteArray out = "-1\nsetuid";
-        if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0) {
-            const CommError e = openingError(path);
-            out = QByteArray::number(e.number()) + '\n' + e.detail().toUtf8();
-        }
-        [[maybe_unused]] const ssize_t n = ::write(fds[1], out.constData(), size_t(out.size()));
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    QByteArray in;
-    char buf[512];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
-        in.append(buf, n);
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
-    const qsizetype nl = in.indexOf('\n');
-    return CommError(in.left(nl).toInt(), QString(), QString::fromUtf8(in.mid(nl + 1)));
 }
 
 // A lock file another program keeps, removed again at the end.
@@ -104,15 +74,16 @@ private Q_SLOTS:
     void aLinkAndItsDeviceShareOneLock()
     {
         PseudoTerminal pty;
+        QVERIFY(pty.open());
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("modem"));
-        QVERIFY(QFile::link(pty.slavePath(), link));
-        for (const auto &[first, second] : {std::pair(pty.slavePath(), link), {link, pty.slavePath()}}) {
+        QVERIFY(QFile::link(pty.path(), link));
+        for (const auto &[first, second] : {std::pair(pty.path(), link), {link, pty.path()}}) {
             SerialPortComm holder(first);
             holder.setPortOpen(true);
             QCOMPARE(openingError(second).number(), int(CommError::PortInUse));
             holder.setOutput("AT\r");
-            QCOMPARE(pty.read(3), QByteArray("AT\r"));
+            QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
         }
     }
 
@@ -136,9 +107,10 @@ private Q_SLOTS:
         QFETCH(bool, alive);
         QFETCH(int, number);
         PseudoTerminal pty;
+        QVERIFY(pty.open());
         // The lock's holder, which also has the device open.
         QProcess other;
-        other.setStandardInputFile(pty.slavePath());
+        other.setStandardInputFile(pty.path());
         other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         QVERIFY(other.waitForStarted());
         const auto stopOther = [&] {
@@ -150,19 +122,19 @@ private Q_SLOTS:
         if (!alive)
             stopOther();
         struct stat st{};
-        QCOMPARE(::stat(QFile::encodeName(pty.slavePath()).constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(pty.path()).constData(), &st), 0);
         const qint32 binaryPid = qint32(pid);
         const QByteArray contents = form == u"binary" ? QByteArray(reinterpret_cast<const char *>(&binaryPid), 4)
                                     : form == u"empty" ? QByteArray()
                                                        : QByteArray::number(pid).rightJustified(10) + '\n';
         const QString name = form == u"number"
             ? QString::asprintf("LK.%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev), minor(st.st_rdev))
-            : QStringLiteral("LCK..pts_") + pty.slavePath().section(u'/', -1);
+            : QStringLiteral("LCK..pts_") + pty.path().section(u'/', -1);
         ForeignLock lock(name, contents);
         if (!lock.written())
             QSKIP("cannot write to /var/lock here");
 
-        const CommError e = openingError(pty.slavePath());
+        const CommError e = openingError(pty.path());
         if (number >= 0) {
             QCOMPARE(e.number(), number);
             if (number)
@@ -172,31 +144,6 @@ private Q_SLOTS:
             // a program that merely has the device open.
             QVERIFY2(!e.detail().contains(QStringLiteral("używa go")), qPrintable(e.detail()));
         }
-    }
-
-    // The advice fits the device: its own group, or that only root may open it.
-    void permissionAdviceNamesTheDevicesGroup_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("advice");
-        QTest::newRow("group may use it") << 0660 << "grupy tty";
-        QTest::newRow("only root") << 0600 << "tylko root";
-    }
-
-    void permissionAdviceNamesTheDevicesGroup()
-    {
-        QFETCH(int, mode);
-        QFETCH(QString, advice);
-        if (::getuid() != 0)
-            QSKIP("needs root to open the device as another user");
-        PseudoTerminal pty;
-        const QByteArray path = QFile::encodeName(pty.slavePath());
-        QCOMPARE(::chown(path.constData(), 0, 5 /* tty */), 0);
-        QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);
-        // An id no account has: neither owner nor in the device's group.
-        const CommError e = openingErrorAs(pty.slavePath(), 64999, 64999);
-        QCOMPARE(e.number(), int(CommError::PermissionDenied));
-        QVERIFY2(e.detail().contains(advice), qPrintable(e.detail()));
     }
 };
 

@@ -1,27 +1,27 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "commcontrol.h"
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QStringList>
 
-// A serial control for tests. It records every operation in order, as text
-// such as "CommPort=2", "PortOpen=true", "Output=AT\r" or "Input", and lets the
-// test set the modem inputs, raise any OnComm code, report a failed port, and
-// make any operation throw a chosen CommError.
+#include <functional>
+#include <utility>
+
+// A serial control for tests. It keeps what a device would notice: the bytes
+// written, and the port, settings, threshold and lines in force each time the
+// port opened. The test sets the modem inputs, raises any OnComm code,
+// reports a failed port, and makes an operation throw a chosen CommError.
 class FakeComm : public CommControl
 {
-    Q_OBJECT
-
 public:
-    enum Operation { SetCommPort, SetSettings, SetRThreshold, OpenPort, ClosePort, SetOutput,
-                     TakeInput, ReadCD, ReadCTS, ReadDSR, SetDTR, SetRTS };
+    enum Operation { SetSettings, OpenPort, ClosePort, SetOutput, SetDTR };
 
-    using CommControl::CommControl;
+    // Not the settings the terminal uses, so an opening before they are set shows.
+    explicit FakeComm(QObject *parent = nullptr) : CommControl(parent) { CommControl::setSettings(u"1200,E,7,2"_qs); }
 
-    // The next call of `op` throws `error` (after being recorded).
+    // The next call of `op` throws `error`.
     void failOn(Operation op, const CommError &error) { m_failures.insert(op, error); }
     void setLines(bool cd, bool cts, bool dsr) { m_cd = cd, m_cts = cts, m_dsr = dsr; }
     // Queues bytes and raises OnComm with the receive code.
@@ -30,37 +30,55 @@ public:
     // Closes the port and raises PortFailed, as a back end does when the device goes away.
     void fail(const CommError &error) { m_open = false, Q_EMIT PortFailed(error); }
 
-    QStringList log() const { return m_log; }
-    void clearLog() { m_log.clear(); }
-    // The payload of every Output, in order.
-    QList<QByteArray> writes() const { return m_writes; }
+    QList<QByteArray> writes;
+    // "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1" for each successful opening.
+    QStringList openings;
+    int closings = 0;
 
-    void setCommPort(int n) override { record(SetCommPort, u"CommPort=%1"_qs.arg(n)), CommControl::setCommPort(n); }
-    void setSettings(const QString &s) override { record(SetSettings, "Settings=" + s), CommControl::setSettings(s); }
-    void setRThreshold(int n) override
+    void setSettings(const QString &s) override { check(SetSettings), CommControl::setSettings(s); }
+    void setPortOpen(bool open) override
     {
-        record(SetRThreshold, u"RThreshold=%1"_qs.arg(n)), CommControl::setRThreshold(n);
+        check(open ? OpenPort : ClosePort);
+        if (open && m_open)
+            throw CommError(CommError::PortAlreadyOpen);
+        if (open)
+            openings += QStringLiteral("COM%1 %2 RThreshold=%3 DTR=%4 RTS=%5")
+                            .arg(CommPort()).arg(Settings()).arg(RThreshold()).arg(DTREnable()).arg(RTSEnable());
+        closings += !open && m_open;
+        m_open = open;
     }
-    void setPortOpen(bool open) override;
     bool PortOpen() const override { return m_open; }
-    void setOutput(const QByteArray &bytes) override;
-    QByteArray Input() override;
-    bool CDHolding() const override { return record(ReadCD, "CDHolding"), m_open && m_cd; }
-    bool CTSHolding() const override { return record(ReadCTS, "CTSHolding"), m_open && m_cts; }
-    bool DSRHolding() const override { return record(ReadDSR, "DSRHolding"), m_open && m_dsr; }
-    void setDTREnable(bool on) override { record(SetDTR, onOff("DTREnable", on)), CommControl::setDTREnable(on); }
-    void setRTSEnable(bool on) override { record(SetRTS, onOff("RTSEnable", on)), CommControl::setRTSEnable(on); }
+    void setOutput(const QByteArray &bytes) override { check(SetOutput), requireOpen(), writes.append(bytes); }
+    QByteArray Input() override { return requireOpen(), std::exchange(m_input, {}); }
+    bool CDHolding() const override { return m_open && m_cd; }
+    bool CTSHolding() const override { return m_open && m_cts; }
+    bool DSRHolding() const override { return m_open && m_dsr; }
+    void setDTREnable(bool on) override { check(SetDTR), CommControl::setDTREnable(on); }
 
 private:
-    void record(Operation op, const QString &entry) const;
-    static QString onOff(const char *name, bool on)
+    void check(Operation op)
     {
-        return QLatin1String(name) + QLatin1String(on ? "=true" : "=false");
+        if (m_failures.contains(op))
+            throw m_failures.take(op);
+    }
+    void requireOpen() const
+    {
+        if (!m_open)
+            throw CommError(CommError::PortNotOpen);
     }
 
-    mutable QStringList m_log;
-    QList<QByteArray> m_writes;
     QByteArray m_input;
     bool m_open = false, m_cd = false, m_cts = false, m_dsr = false;
-    mutable QHash<int, CommError> m_failures;
+    QHash<int, CommError> m_failures;
 };
+
+// The number of the CommError that `operation` throws; 0 if it throws none.
+inline int thrownNumber(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const CommError &e) {
+        return e.number();
+    }
+    return 0;
+}

@@ -1,24 +1,16 @@
+// SPDX-License-Identifier: MIT
 #include "modalwatcher.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 
 ModalWatcher::ModalWatcher(QObject *parent)
     : QObject(parent)
 {
-    m_timer.setInterval(10);
     connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
-    m_timer.start();
-}
-
-QStringList ModalWatcher::texts() const
-{
-    QStringList out;
-    for (const Box &box : m_boxes)
-        out.append(box.text);
-    return out;
+    m_timer.start(10);
 }
 
 void ModalWatcher::poll()
@@ -27,28 +19,25 @@ void ModalWatcher::poll()
     if (!modal || !modal->isVisible())
         return;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        const QWidget *parent = box->parentWidget();
-        m_boxes.append(Box{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                           parent && parent->isVisible()});
-        const QList<QAbstractButton *> buttons = box->buttons();
-        if (!buttons.isEmpty())
-            buttons.first()->click();
-        else
-            box->reject();
+        const char *icon = box->icon() == QMessageBox::Warning ? "warning"
+            : box->icon() == QMessageBox::Information          ? "information" : "another icon";
+        const bool over = box->parentWidget() && box->parentWidget()->isVisible();
+        texts += box->text();
+        looks += box->windowTitle() + u", "_qs + QLatin1String(icon)
+            + (box->standardButtons() == QMessageBox::Ok ? u", OK"_qs : u", other buttons"_qs)
+            + (over ? u", over the window"_qs : QString());
+        box->buttons().isEmpty() ? box->reject() : box->buttons().first()->click();
         return;
     }
     if (modal->property("modalWatcherSeen").toBool())
         return; // the handler is still working with it
     modal->setProperty("modalWatcherSeen", true);
-    ++m_dialogs;
     // Outside this slot: Qt does not fire a timer from within its own slot, and
     // the handler may bring up boxes.
     QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
-        if (!target)
-            return;
-        if (m_handler)
+        if (target && m_handler)
             m_handler(target);
-        else if (auto *dialog = qobject_cast<QDialog *>(target.data()))
-            dialog->reject();
+        else if (target)
+            target->close();
     });
 }

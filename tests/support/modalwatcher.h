@@ -1,8 +1,7 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QList>
-#include <QMessageBox>
-#include <QObject>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -14,31 +13,19 @@ class ModalWatcher : public QObject
     Q_OBJECT
 
 public:
-    struct Box
-    {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon;
-        QMessageBox::StandardButtons buttons;
-        bool hadVisibleParent;
-    };
-
     explicit ModalWatcher(QObject *parent = nullptr);
 
-    QList<Box> boxes() const { return m_boxes; }
-    qsizetype count() const { return m_boxes.size(); }
-    QStringList texts() const;
-    void clear() { m_boxes.clear(); }
-
+    // Each box's text, and how it looked: "title, icon, buttons", and
+    // ", over the window" when it had a visible parent.
+    QStringList texts;
+    QStringList looks;
+    qsizetype count() const { return texts.size(); }
     // Called, once each, for modal windows that are not message boxes.
     void setDialogHandler(std::function<void(QWidget *)> handler) { m_handler = std::move(handler); }
-    int dialogsSeen() const { return m_dialogs; }
 
 private:
     void poll();
 
     QTimer m_timer;
-    QList<Box> m_boxes;
     std::function<void(QWidget *)> m_handler;
-    int m_dialogs = 0;
 };

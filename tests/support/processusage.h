@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QDir>
@@ -8,23 +9,22 @@
 // What this test process itself uses: CPU time tells a busy loop from an idle one.
 namespace ProcessUsage {
 
-// CPU time spent while the event loop runs for `ms` milliseconds.
+// CPU milliseconds spent while the event loop runs for `ms` milliseconds.
 inline qint64 cpuMsWhileEventLoopRuns(int ms)
 {
     const auto cpuMs = [] {
         rusage ru{};
         ::getrusage(RUSAGE_SELF, &ru);
-        return (qint64(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1000
-               + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+        return (qint64(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
     };
     const qint64 before = cpuMs();
     QTest::qWait(ms);
     return cpuMs() - before;
 }
 
-inline int openFileDescriptors()
+inline qsizetype openFileDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size());
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size();
 }
 
 } // namespace ProcessUsage

@@ -1,0 +1,345 @@
+// SPDX-License-Identifier: MIT
+#include "commerror.h"
+#include "fakecomm.h"
+#include "linesettings.h"
+#include "portnaming.h"
+#include "portrouter.h"
+#include "processusage.h"
+#include "ptyio.h"
+#include "serialportcomm.h"
+
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <numeric>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Opens `device` with a SerialPortComm in a child process, as another program
+// would, as user and group `id` when given: "number\ndescription\ndetail",
+// empty when the child could not take the id.
+QByteArray openInChild(const QString &device, uid_t id = ::getuid())
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // A separate program holds none of our descriptors, the device among them.
+        const int out = ::fcntl(channel[1], F_DUPFD, 512);
+        ::close_range(3, unsigned(out) - 1, 0);
+        if (id != ::getuid() && (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0))
+            ::_exit(2);
+        SerialPortComm comm(device);
+        QByteArray report = "0\n";
+        try {
+            comm.setPortOpen(true);
+        } catch (const CommError &e) {
+            report = QByteArray::number(e.number()) + '\n' + e.description().toUtf8() + '\n' + e.detail().toUtf8();
+        }
+        ::_exit(::write(out, report.constData(), size_t(report.size())) == report.size() ? 0 : 3);
+    }
+    ::close(channel[1]);
+    QFile pipe;
+    pipe.open(channel[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    const QByteArray report = pipe.readAll();
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 2 ? QByteArray() : report;
+}
+
+} // namespace
+
+// The serial layer: line settings, the port router, and the Qt Serial Port
+// back end on pseudo-terminals, how it works and how it fails.
+class TestSerial : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Each text is read and spelt back canonically, or refused with a
+    // complaint about the field at fault: "text=canonical" or "text!complaint".
+    void parse()
+    {
+        for (const char *c : {"9600,N,8,1=9600,N,8,1", " 19200 , e , 7 , 2 =19200,E,7,2", "300,O,5,1.5=300,O,5,1.5",
+                              "50,M,6,1=50,M,6,1", "4000000,S,8,2=4000000,S,8,2", "49,N,8,1!prędkość",
+                              "4000001,N,8,1!prędkość", "-9600,N,8,1!prędkość", "9600.5,N,8,1!prędkość",
+                              "9600,,8,1!parzystość", "9600,None,8,1!parzystość", "9600,N,eight,1!bitów danych",
+                              "9600,N,9,1!bitów danych", "9600,N,8,0!bitów stopu", "9600,N,8,2.5!bitów stopu",
+                              "9600,N,8!czterech pól", "9600;N;8;1!czterech pól", "9600,N,8,1,!czterech pól"}) {
+            const QStringList parts = QString::fromUtf8(c).split(QRegularExpression(u"[=!]"_qs));
+            const bool valid = QByteArray(c).contains('=');
+            try {
+                const LineSettings parsed = LineSettings::parse(parts[0]);
+                QVERIFY2(valid && parsed.toString() == parts[1] && LineSettings::parse(parts[1]) == parsed, c);
+            } catch (const CommError &e) {
+                QVERIFY2(!valid && e.number() == CommError::InvalidPropertyValue, c);
+                QVERIFY2(e.detail().contains(u'"' + parts[0] + u'"') && e.description().contains(parts[1]),
+                         qPrintable(e.description()));
+            }
+        }
+    }
+
+    void portNumbersNameDevices()
+    {
+        PortRouter router;
+        router.bindPort(PortNaming::StartupPort, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE((QStringList{router.deviceName(1), router.deviceName(2), router.deviceName(3), router.deviceName(99)}),
+                 (QStringList{"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyS2", "/dev/ttyS98"}));
+        QCOMPARE(thrownNumber([&] { router.setCommPort(0); }), int(CommError::PortNotFound));
+        QCOMPARE(PortNaming::systemDeviceName(QStringLiteral("com12")), QStringLiteral("/dev/ttyS11"));
+        for (const char *unchanged : {"/dev/ttyUSB0", "sim", "COM0", "COM", "COM3x", "ttyACM0"})
+            QCOMPARE(PortNaming::systemDeviceName(QString::fromLatin1(unchanged)), QString::fromLatin1(unchanged));
+    }
+
+    // A special name builds its back end with what was set while closed;
+    // what is set while open reaches it at once; it is disposed of once closed.
+    void specialNameBuildsItsBackEnd()
+    {
+        PortRouter router;
+        QPointer<FakeComm> fake;
+        router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) { return fake = new FakeComm(parent); });
+        router.bindPort(2, QStringLiteral("SIM"));
+        router.setCommPort(2);
+        router.setSettings(QStringLiteral("2400,E,7,1"));
+        router.setRThreshold(1);
+        router.setRTSEnable(false);
+        router.setPortOpen(true);
+        QVERIFY(fake && router.backEnd() == fake.data());
+        QCOMPARE(fake->openings, QStringList{"COM1 2400,E,7,1 RThreshold=1 DTR=1 RTS=0"});
+        QList<int> codes;
+        QByteArray received;
+        connect(&router, &CommControl::OnComm, this, [&] {
+            codes += router.CommEvent();
+            received += router.CommEvent() == CommControl::comEvReceive ? router.Input() : QByteArray();
+        });
+        fake->receive("RING\r\n");
+        fake->setLines(true, false, true);
+        fake->raise(CommControl::comEvDSR);
+        QCOMPARE(codes, (QList<int>{CommControl::comEvReceive, CommControl::comEvDSR}));
+        QCOMPARE(received, QByteArray("RING\r\n"));
+        QVERIFY(router.DSRHolding() && router.CDHolding() && !router.CTSHolding());
+        router.setOutput("ATA\r");
+        router.setSettings(QStringLiteral("4800,N,8,1"));
+        QCOMPARE(fake->Settings(), QStringLiteral("4800,N,8,1"));
+        router.setDTREnable(false);
+        router.setRTSEnable(true);
+        QVERIFY(fake->writes == QList<QByteArray>{"ATA\r"} && !fake->DTREnable() && fake->RTSEnable());
+        router.setPortOpen(false);
+        QVERIFY(!router.CDHolding() && !router.DTREnable()); // remembered for the next opening
+        QTRY_VERIFY(!fake);
+    }
+
+    // A failed opening, or a back end failing while open, leaves the port
+    // closed, to be opened again later.
+    void failuresLeaveThePortClosed()
+    {
+        PortRouter router;
+        router.bindPort(2, QStringLiteral("/dev/ttyS_modemterm_missing"));
+        router.setCommPort(2);
+        QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortNotFound));
+        QVERIFY(!router.PortOpen() && !router.backEnd());
+        QPointer<FakeComm> fake;
+        bool refuse = true;
+        router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) {
+            fake = new FakeComm(parent);
+            if (refuse)
+                fake->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
+            return fake.data();
+        });
+        router.bindPort(2, QStringLiteral("sim"));
+        QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortInUse));
+        QVERIFY(!router.PortOpen());
+        QTRY_VERIFY(!fake);
+        refuse = false;
+        router.setPortOpen(true);
+        QSignalSpy failed(&router, &CommControl::PortFailed);
+        fake->fail(CommError(CommError::DeviceLost));
+        QVERIFY(failed.size() == 1 && failed.at(0).at(0).value<CommError>().number() == CommError::DeviceLost);
+        QVERIFY(!router.PortOpen());
+        QCOMPARE(thrownNumber([&] { router.setOutput("x"); }), int(CommError::PortNotOpen));
+        QTRY_VERIFY(!fake);
+        router.setPortOpen(true);
+        QVERIFY(router.PortOpen());
+    }
+
+    // Settings reach the device, or change nothing; traffic needs an open port.
+    void settingsReachTheDevice()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        SerialPortComm comm(pty.path());
+        const auto device = [&] { // on Linux the master reads the terminal side's termios
+            termios tio{};
+            ::tcgetattr(pty.masterFd(), &tio);
+            return QStringLiteral("%1 %2").arg(cfgetospeed(&tio) == B19200 ? 19200 : 4800).arg(tio.c_cflag & CSTOPB ? 2 : 1);
+        };
+        QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }) + thrownNumber([&] { comm.Input(); }), 2 * 8012);
+        // A pseudo-terminal insists on 8 data bits without parity: Qt sees the refusal.
+        comm.setSettings(QStringLiteral("9600,E,7,1"));
+        QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::SettingsRejected));
+        comm.setSettings(QStringLiteral("19200,N,8,2"));
+        comm.setPortOpen(true);
+        QCOMPARE(device(), QStringLiteral("19200 2"));
+        QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortAlreadyOpen));
+        comm.setSettings(QStringLiteral("4800,N,8,1"));
+        QCOMPARE(thrownNumber([&] { comm.setSettings(QStringLiteral("9600,N,8")); }), int(CommError::InvalidPropertyValue));
+        QCOMPARE(thrownNumber([&] { comm.setSettings(QStringLiteral("9600,E,7,1")); }), int(CommError::SettingsRejected));
+        QVERIFY(comm.Settings() == u"4800,N,8,1"_qs && device() == u"4800 1"_qs && comm.PortOpen());
+        comm.setPortOpen(false);
+        comm.setPortOpen(false); // closing a closed port is harmless
+        QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
+    }
+
+    // Every byte value passes both ways unchanged, also in blocks that take
+    // several reads; with no modem lines to watch, the port sits idle.
+    void everyBytePassesUnchanged()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        SerialPortComm comm(pty.path());
+        comm.setRTSEnable(false);
+        QSignalSpy failed(&comm, &CommControl::PortFailed), events(&comm, &CommControl::OnComm);
+        comm.setPortOpen(true);
+        QByteArray received; // with no threshold, only taken when asked for
+        QVERIFY(PtyIo::write(pty, "quiet"));
+        QTRY_COMPARE((received += comm.Input()), QByteArray("quiet"));
+        QVERIFY(events.isEmpty());
+        received.clear();
+        comm.setRThreshold(1);
+        connect(&comm, &CommControl::OnComm, this, [&] { received += comm.Input(); });
+        QByteArray all(256, '\0');
+        std::iota(all.begin(), all.end(), char(0));
+        const QByteArray sent = all + all + all.repeated(64);
+        QVERIFY(PtyIo::write(pty, sent));
+        QTRY_COMPARE_WITH_TIMEOUT(received, sent, 10000);
+        comm.setOutput(all);
+        comm.setOutput(sent);
+        QCOMPARE(PtyIo::read(pty, all.size() + sent.size()), all + sent);
+
+        // A pseudo-terminal has no modem lines: their reads say off, the outputs are remembered.
+        QVERIFY(!comm.linesPolled() && !comm.CTSHolding() && !comm.DSRHolding() && !comm.CDHolding());
+        comm.setDTREnable(false);
+        QVERIFY(!comm.DTREnable() && !comm.RTSEnable() && comm.PortOpen() && failed.isEmpty());
+
+        // The far end hangs up: the port closes, it is told once, and no busy loop follows.
+        pty.closeMaster();
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(200) < 100);
+        QVERIFY(failed.size() == 1 && !comm.PortOpen());
+        // One cause, one wording, whatever errno Qt happened to keep.
+        QCOMPARE(failed[0][0].value<CommError>().detail(), pty.path() + u": połączenie zerwane"_qs);
+    }
+
+    void missingDeviceIsPortNotFound()
+    {
+        for (const QString &device : {u"/dev/ttyS_modemterm_missing"_qs, u"/nonexistent/ttyUSB0"_qs, u"/dev/null"_qs}) {
+            SerialPortComm comm(device);
+            const QByteArray report = openInChild(device);
+            QVERIFY2(report.startsWith("8002\n") && report.contains('\n' + device.toUtf8() + ':'), report);
+            QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortNotFound));
+            QVERIFY(!comm.PortOpen());
+        }
+    }
+
+    // The holder is named, to this program and to another; the first keeps
+    // the device, also after the others gave up.
+    void secondOpeningFindsDeviceInUse()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        SerialPortComm first(pty.path());
+        first.setRThreshold(1);
+        first.setPortOpen(true);
+        const QByteArray holder = "proces " + QByteArray::number(::getpid()); // named by the lock file
+        const QByteArray inUse = "8003\n" + CommError::describe(CommError::PortInUse).toUtf8() + '\n' + pty.path().toUtf8() + ':';
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SerialPortComm second(pty.path());
+            try {
+                second.setPortOpen(true);
+            } catch (const CommError &e) {
+                QVERIFY2(e.number() == CommError::PortInUse && e.detail().contains(QString::fromUtf8(holder)), qPrintable(e.detail()));
+            }
+            const QByteArray other = openInChild(pty.path());
+            QVERIFY2(other.startsWith(inUse) && other.contains(holder), other);
+        }
+        first.setOutput("ATI\r");
+        QCOMPARE(PtyIo::read(pty, 4), QByteArray("ATI\r"));
+        QByteArray received;
+        connect(&first, &CommControl::OnComm, this, [&] { received += first.Input(); });
+        QVERIFY(PtyIo::write(pty, "OK\r\n"));
+        QTRY_COMPARE(received, QByteArray("OK\r\n"));
+    }
+
+    // As root, the refusals an ordinary user meets, in a child that takes a
+    // user and group no one else has (nobody's); the advice fits the device:
+    // its own group, or that only root may open it.
+    void ordinaryUserIsRefused()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root can act as another user here; as an ordinary user the refusals are real ones");
+        const group *tty = ::getgrnam("tty");
+        QVERIFY(tty);
+        for (const auto &[mode, gid, exclusive, advice] : {std::tuple(0600, gid_t(0), false, "tylko root"),
+                                                          {0660, tty->gr_gid, false, "do grupy tty"},
+                                                          {0666, gid_t(0), true, ""}}) {
+            PseudoTerminal pty;
+            QVERIFY(pty.open());
+            const QByteArray path = pty.path().toLocal8Bit();
+            QVERIFY(::chown(path.constData(), 0, gid) == 0 && ::chmod(path.constData(), mode_t(mode)) == 0);
+            // Held with TIOCEXCL by a program keeping no lock file: EBUSY for all but root.
+            QVERIFY(!exclusive || ::ioctl(pty.terminalFd(), TIOCEXCL) == 0);
+            const QList<QByteArray> outcome = openInChild(pty.path(), 65534).split('\n');
+            if (outcome.size() == 1)
+                QSKIP("this root may not switch to another user (a container without CAP_SETUID)");
+            const int number = exclusive ? CommError::PortInUse : CommError::PermissionDenied;
+            QVERIFY2(outcome[0].toInt() == number && outcome[1] == CommError::describe(number).toUtf8(), outcome[1]);
+            QVERIFY2(outcome[2].startsWith(path + ':') && outcome[2].contains(advice), outcome[2]);
+        }
+    }
+
+    void switchingPortsLeaksNoFileDescriptor()
+    {
+        PseudoTerminal ptyA, ptyB, ptyBusy;
+        QVERIFY(ptyA.open() && ptyB.open() && ptyBusy.open());
+        SerialPortComm holder(ptyBusy.path());
+        holder.setPortOpen(true);
+        PortRouter router;
+        router.bindPort(2, ptyA.path());
+        router.bindPort(3, ptyB.path());
+        router.bindPort(4, QStringLiteral("/dev/ttyS_modemterm_missing"));
+        router.bindPort(5, ptyBusy.path());
+        const auto cycle = [&](int i) {
+            router.setCommPort(2 + i % 2);
+            router.setPortOpen(true);
+            router.setOutput("x");
+            router.setPortOpen(false);
+            for (const int failing : {4, 5}) {
+                router.setCommPort(failing);
+                QVERIFY(thrownNumber([&] { router.setPortOpen(true); }) != 0);
+            }
+            ptyA.readAvailable(), ptyB.readAvailable();
+        };
+        cycle(0); // whatever Qt opens once and keeps is not a leak
+        cycle(1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const qsizetype descriptors = ProcessUsage::openFileDescriptors();
+        for (int i = 0; i < 100 && !QTest::currentTestFailed(); ++i)
+            cycle(i);
+        QCOMPARE(ProcessUsage::openFileDescriptors(), descriptors);
+        QTRY_VERIFY(router.findChildren<CommControl *>().isEmpty());
+        QVERIFY(!QFile::exists(u"/var/lock/LCK..pts_"_qs + ptyA.path().section(u'/', -1)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerial)
+#include "tst_serial.moc"

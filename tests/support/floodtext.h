@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+
+// Flood text for the tests and the benchmark: numbered lines that all differ,
+// so a lost, doubled or reordered line shows. Line n is 80 printable
+// characters (n in ten digits, a blank, filler from all of ASCII that shifts
+// with n) and CR LF; in an endless line two letters stand for the CR LF. No
+// line ends in "ATI", so a typed "ATI" and Enter can be told from the flood.
+class FloodText
+{
+public:
+    static constexpr qsizetype LineBytes = 82;
+
+    explicit FloodText(bool endless = false) : m_endless(endless) {}
+
+    // Lines [first, first + count) as the device sends them.
+    QByteArray lines(qint64 first, qint64 count) const
+    {
+        QByteArray out(count * LineBytes, Qt::Uninitialized);
+        for (qint64 k = 0; k < count; ++k)
+            fill(out.data() + k * LineBytes, first + k);
+        return out;
+    }
+    // Line n as the transcript shows it, with its line break.
+    QString shown(qint64 n) const
+    {
+        char line[LineBytes];
+        fill(line, n);
+        return QString::fromLatin1(line, LineBytes - !m_endless).replace(u'\r', u'\n');
+    }
+    qint64 shownChars(qint64 lines) const { return lines * (LineBytes - !m_endless); }
+
+    // How many characters at the end of `text` are the flood up to line
+    // `last`, whole and in order; the first line may have lost its start (to
+    // the transcript's limits). It arrived whole when that is all of the text,
+    // or all of the flood.
+    qsizetype tailLength(QStringView text, qint64 last) const
+    {
+        qsizetype matched = 0;
+        for (qint64 n = last; n >= 0 && matched < text.size(); --n) {
+            const QString line = shown(n);
+            const qsizetype length = std::min(line.size(), text.size() - matched);
+            if (text.sliced(text.size() - matched - length, length) != QStringView(line).last(length))
+                break;
+            matched += length;
+        }
+        return matched;
+    }
+
+private:
+    void fill(char *out, qint64 n) const
+    {
+        // Filler character i of line n is ' ' + (31 n + 7 i) mod 95: it repeats every 95 lines.
+        static const QByteArray rows = [] {
+            QByteArray all(95 * (LineBytes - 11), ' ');
+            for (int row = 0; row < 95; ++row) {
+                for (int i = 11; i < LineBytes - 2; ++i)
+                    all[row * (LineBytes - 11) + i - 11] = char(' ' + (row * 31 + i * 7) % 95);
+                all[row * (LineBytes - 11) + LineBytes - 13] = char('a' + row % 26);
+                all[row * (LineBytes - 11) + LineBytes - 12] = char('A' + row % 26);
+            }
+            return all;
+        }();
+        for (qint64 i = 9, digits = n; i >= 0; --i, digits /= 10)
+            out[i] = char('0' + digits % 10);
+        out[10] = ' ';
+        std::memcpy(out + 11, rows.constData() + n % 95 * (LineBytes - 11), LineBytes - 11);
+        if (!m_endless)
+            std::memcpy(out + LineBytes - 2, "\r\n", 2);
+    }
+
+    bool m_endless;
+};

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "oknoterma.h"
+#include "portrouter.h"
+#include "terminalview.h"
+
+#include <QTest>
+
+#include <memory>
+
+// The terminal window as main() builds it, on a PortRouter. start() opens the
+// port and shows the window, as the program starts; keeping it apart from
+// construction lets a test set the window up (or watch for warnings) first.
+struct RunningTerminal
+{
+    std::unique_ptr<OknoTerma> window;
+
+    explicit RunningTerminal(PortRouter *router) : window(std::make_unique<OknoTerma>(router)) {}
+    void start()
+    {
+        window->Form_Load();
+        window->show();
+    }
+    TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
+    void typeLine(const QString &line) const { QTest::keyClicks(text1(), line + u'\r'); }
+};

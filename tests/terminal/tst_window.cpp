@@ -1,0 +1,444 @@
+// SPDX-License-Identifier: MIT
+#include "codepage.h"
+#include "fakecomm.h"
+#include "indicator.h"
+#include "modalwatcher.h"
+#include "oknoterma.h"
+#include "setcom.h"
+#include "terminalview.h"
+#include "timeofday.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QSet>
+#include <QSignalSpy>
+#include <QStringDecoder>
+#include <QTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(CommError)
+
+namespace {
+
+// A terminal window on a FakeComm, with a watcher that records and closes
+// every message box.
+struct WindowFixture
+{
+    FakeComm *comm = new FakeComm;
+    std::unique_ptr<OknoTerma> window = std::make_unique<OknoTerma>(comm);
+    ModalWatcher boxes;
+
+    // Loads (opens the port) and shows the window, as the program starts.
+    void start(bool load = true)
+    {
+        if (load)
+            window->Form_Load();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
+    QWidget *child(const char *name) const { return window->findChild<QWidget *>(QLatin1String(name)); }
+    void click(const char *name) const { QTest::mouseClick(child(name), Qt::LeftButton); }
+    void typeLine(const QString &keys) const
+    {
+        QTest::keyClicks(text1(), keys);
+        QTest::keyClick(text1(), Qt::Key_Return);
+    }
+    // Chooses a menu item as a user does: the menu by its title, then the item.
+    void choose(const QString &menu, const QString &item) const
+    {
+        for (QAction *top : window->menuBar()->actions()) {
+            for (QAction *action : top->text() == menu ? top->menu()->actions() : QList<QAction *>()) {
+                if (action->text() == item)
+                    return action->trigger();
+            }
+        }
+        QFAIL("no such menu item");
+    }
+
+    // What the device and the user have seen: each opening of the port, the
+    // bytes written, the boxes ("CD+" red, "CD-" green, "CD?" unpainted), the warnings.
+    QString seen() const
+    {
+        QStringList lines;
+        for (const char *name : {"CD", "CTS", "DSR", "RTS", "DTR"}) {
+            const auto *box = qobject_cast<Indicator *>(child(QByteArray("Pic") + name));
+            lines += name + QString(!box->isPainted() ? u'?' : box->colour() == Indicator::activeColour() ? u'+' : u'-');
+        }
+        return QStringList{comm->openings.join(u"; "), QString::fromLatin1(comm->writes.join(", ")), lines.join(u' '),
+                           boxes.texts.join(u"; ")}.join(u" | ");
+    }
+};
+
+// How the port opens at start.
+const QString opened2 = QStringLiteral("COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1");
+
+// The warning's text for a port error.
+QString warning(CommError::Number number, const QString &detail = {})
+{
+    return QStringLiteral("Nieznany błąd nr %1 ").arg(int(number)) + CommError::describe(number)
+        + (detail.isEmpty() ? QString() : u'\n' + detail);
+}
+
+} // namespace
+
+// The terminal window on a fake serial control: the port opened at start with
+// its warnings, chosen again, closed and lost; received text and typed keys;
+// the line boxes and switches; the clock, the focus order, the About box.
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Port 2 opens with its settings in force, is greeted once, and the boxes
+    // show the modem's lines and the window's outputs.
+    void startOpensPort2AndGreetsOnce()
+    {
+        WindowFixture f;
+        f.comm->setLines(/*cd*/ true, /*cts*/ false, /*dsr*/ true);
+        f.comm->CommControl::setDTREnable(false);
+        f.start();
+        QCOMPARE(f.seen(), u"COM2 9600,N,8,1 RThreshold=1 DTR=0 RTS=1 | AT\r | CD+ CTS- DSR+ RTS+ DTR- | "_qs);
+        QVERIFY(f.window->PortComNR == 2 && f.text1()->text().isEmpty());
+    }
+
+    // The warning comes before the window, alone; nothing after the failed
+    // step runs, and it is not reported again when the window closes.
+    void failedOpeningWarnsBeforeTheWindow_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<CommError>("error");
+        QTest::addColumn<QString>("warning");
+        const auto row = [](const char *name, FakeComm::Operation step, const CommError &e, const char *text) {
+            QTest::newRow(name) << int(step) << e << QString::fromUtf8(text);
+        };
+        row("missing port", FakeComm::OpenPort, CommError(CommError::PortNotFound), "Nie mogę otworzyć portu COM 2");
+        row("missing port, with the system's reason", FakeComm::OpenPort,
+            CommError(CommError::PortNotFound, u"/dev/ttyS1: ENOENT"_qs), "Nie mogę otworzyć portu COM 2\n/dev/ttyS1: ENOENT");
+        row("port in use", FakeComm::OpenPort, CommError(8003, u"Zajęty"_qs), "Nieznany błąd nr 8003 Zajęty");
+        row("settings", FakeComm::SetSettings, CommError(380, u"Zła wartość"_qs), "Nieznany błąd nr 380 Zła wartość");
+        row("greeting", FakeComm::SetOutput, CommError(8020, u"Zapis"_qs), "Nieznany błąd nr 8020 Zapis");
+        row("negative", FakeComm::OpenPort, CommError(-7, u"D"_qs), "Nieznany błąd nr-7 D");
+        row("no description", FakeComm::OpenPort, CommError(1, QString()), "Nieznany błąd nr 1 ");
+    }
+
+    void failedOpeningWarnsBeforeTheWindow()
+    {
+        QFETCH(int, step);
+        QFETCH(CommError, error);
+        QFETCH(QString, warning);
+        WindowFixture f;
+        f.comm->failOn(FakeComm::Operation(step), error);
+        f.window->Form_Load();
+        const QString opened = step == FakeComm::SetOutput ? opened2 : QString();
+        QCOMPARE(f.seen(), opened + u" |  | CD? CTS? DSR? RTS? DTR? | "_qs + warning);
+        QCOMPARE(f.boxes.looks, QStringList{"Ostrzeżenie, warning, OK"});
+        f.start(false);
+        QVERIFY(f.window->close());
+        QCOMPARE(f.boxes.count(), 1);
+    }
+
+    // Closing the window or "Wyjdź" closes the port, showing a failed close;
+    // "Wyjdź" then asks the program to end.
+    void unloadClosesThePort()
+    {
+        for (const auto &[wyjdz, closeFails] : {std::pair(false, false), {false, true}, {true, false}, {true, true}}) {
+            WindowFixture f;
+            f.start();
+            if (closeFails)
+                f.comm->failOn(FakeComm::ClosePort, CommError(CommError::UnknownFailure, u"EIO"_qs));
+            QSignalSpy end(f.window.get(), &OknoTerma::programEndRequested);
+            QObject::connect(f.window.get(), &OknoTerma::programEndRequested, [&] {
+                QCOMPARE(f.boxes.count(), int(closeFails)); // unloaded first
+            });
+            if (wyjdz)
+                f.choose(u"&Plik"_qs, u"&Wyjdź"_qs);
+            QVERIFY(wyjdz || f.window->close());
+            QVERIFY(!f.window->isVisible() && f.comm->closings == !closeFails);
+            QCOMPARE(f.boxes.texts, closeFails ? QStringList{warning(CommError::UnknownFailure, u"EIO"_qs)} : QStringList());
+            QVERIFY(end.count() == int(wyjdz) && (!wyjdz || end.first().first().toInt() == 0));
+        }
+    }
+
+    // A device that goes away is reported once, over the window, after the
+    // control finished reporting it; the terminal then goes on without a port.
+    void lostPortIsReportedOnce()
+    {
+        WindowFixture f;
+        f.start();
+        f.comm->fail(CommError(CommError::DeviceLost, u"/dev/ttyUSB0: hang-up"_qs));
+        QCOMPARE(f.boxes.count(), 0);
+        QVERIFY(f.seen().contains(u"CD? CTS? DSR? RTS? DTR?"_qs)); // no port, no lines
+        QTRY_COMPARE(f.boxes.texts, QStringList{warning(CommError::DeviceLost, u"/dev/ttyUSB0: hang-up"_qs)});
+        QCOMPARE(f.boxes.looks.first(), QStringLiteral("Ostrzeżenie, warning, OK, over the window"));
+        f.typeLine(QString());
+        QVERIFY(f.window->close());
+        QCOMPARE(f.boxes.texts.mid(1), QStringList{warning(CommError::PortNotOpen)});
+    }
+
+    // "Ustawieni Portu" starts from the window's port, modal with no owner; a
+    // choice it closes with is applied: a new port is opened and greeted.
+    void choosingAPort_data()
+    {
+        QTest::addColumn<int>("fails");      // what fails once when the choice is applied (-2: the start's opening)
+        QTest::addColumn<QString>("choice"); // an option's name, a number to type, or nothing
+        QTest::addColumn<QString>("button"); // empty: the title bar's close
+        QTest::addColumn<int>("port");       // PortComNR afterwards
+        QTest::addColumn<QString>("seen");
+        const QString opened = opened2 + u"; COM%1 9600,N,8,1 RThreshold=1 DTR=1 RTS=1 | AT\r, AT\r | "_qs;
+        const QString kept = opened2 + u" | AT\r | "_qs, boxes = u"CD- CTS- DSR- RTS+ DTR+ | "_qs;
+        QTest::newRow("another option, Zastosuj") << -1 << "SetCOM3" << "cmdZastosuj" << 3 << opened.arg(3) + boxes;
+        QTest::newRow("typed number, Zapisz") << -1 << "17" << "cmdZapisz" << 17 << opened.arg(17) + boxes;
+        QTest::newRow("the same open port is left alone") << -1 << "" << "cmdZapisz" << 2 << kept + boxes;
+        QTest::newRow("the same port again after a failed opening")
+            << -2 << "" << "cmdZastosuj" << 2 << kept + boxes + warning(CommError::PortInUse);
+        QTest::newRow("Anuluj") << -1 << "SetCOM4" << "cmdAnuluj" << 2 << kept + boxes;
+        QTest::newRow("title bar close") << -1 << "SetCOM4" << "" << 2 << kept + boxes;
+        QTest::newRow("out of range") << -1 << "100" << "cmdZapisz" << 2
+                                      << kept + boxes + u"Zły zakres wartości; Zły zakres wartości"_qs;
+        // A failed switch shows no lines.
+        const QString none = u"CD? CTS? DSR? RTS? DTR? | "_qs;
+        QTest::newRow("unopenable port") << int(FakeComm::OpenPort) << "SetCOM4" << "cmdZastosuj" << 4
+                                         << kept + none + u"Nie mogę otworzyć portu COM 4"_qs;
+        // Reported as at unload; the number cannot change while the old port is open.
+        QTest::newRow("old port will not close") << int(FakeComm::ClosePort) << "SetCOM1" << "cmdZastosuj" << 1
+            << kept + none + warning(CommError::UnknownFailure) + u"; "_qs + warning(CommError::PortAlreadyOpen);
+    }
+
+    void choosingAPort()
+    {
+        QFETCH(int, fails);
+        QFETCH(QString, choice);
+        QFETCH(QString, button);
+        QFETCH(int, port);
+        QFETCH(QString, seen);
+        WindowFixture f;
+        if (fails == -2)
+            f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
+        f.start();
+        if (fails >= 0)
+            f.comm->failOn(FakeComm::Operation(fails),
+                           CommError(fails == FakeComm::OpenPort ? CommError::PortNotFound : CommError::UnknownFailure));
+        f.boxes.setDialogHandler([&](QWidget *w) {
+            auto *dialog = qobject_cast<SetCOM *>(w);
+            QVERIFY(dialog && !dialog->parentWidget() && QApplication::activeModalWidget() == dialog);
+            QCOMPARE(dialog->PortComNR(), quint8(2));
+            if (choice.startsWith(u"SetCOM"))
+                dialog->findChild<QRadioButton *>(choice)->click();
+            else if (!choice.isEmpty())
+                dialog->findChild<QLineEdit *>(QStringLiteral("txtNRcom"))->setText(choice);
+            button.isEmpty() ? void(dialog->close()) : dialog->findChild<QAbstractButton *>(button)->click();
+            if (dialog->isVisible()) // until "Anuluj"
+                dialog->findChild<QAbstractButton *>(QStringLiteral("cmdAnuluj"))->click();
+        });
+        f.choose(u"&Ustawienia"_qs, u"Portu"_qs);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(f.seen(), seen);
+        QCOMPARE(f.window->PortComNR, quint8(port));
+        QCOMPARE(f.comm->PortOpen(), fails != FakeComm::OpenPort);
+    }
+
+    // CR LF, CR and LF each end a line, also split across chunks; every chunk
+    // goes to the end, and so does the caret, even when moved.
+    void receivedTextGoesToTheEnd()
+    {
+        WindowFixture f;
+        f.start();
+        for (const QByteArray chunk : {"ATI", "\rModem\r", "\n1.0\n\r", "", "\r\nOK\r\n"}) {
+            f.text1()->setCaretPosition(0);
+            f.comm->receive(chunk);
+            QVERIFY(chunk.isEmpty() || f.text1()->caretPosition() == f.text1()->textLength());
+        }
+        QCOMPARE(f.text1()->text(), QStringLiteral("ATI\nModem\n1.0\n\n\nOK\n"));
+    }
+
+    // Every other byte shows as one visible character: control bytes as their
+    // pictures, the rest as Windows-1250 has them, and the five bytes it leaves
+    // unassigned as one replacement mark (they used to draw nothing).
+    void everyByteIsShown()
+    {
+        WindowFixture f;
+        f.start();
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all += b == '\n' || b == '\r' ? QByteArray() : QByteArray(1, char(b));
+        f.comm->receive(all);
+        const QString text = f.text1()->text();
+        QCOMPARE(QSet<QChar>(text.begin(), text.end()).size(), all.size() - 4);
+        QVERIFY(text[0] == u'\u2400' && text[all.indexOf('\x1b')] == u'\u241B' && text[all.indexOf('\x7f')] == u'\u2421');
+        QCOMPARE(text[all.indexOf('\x81')], QChar(u'\uFFFD'));
+        QStringDecoder system("windows-1250");
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            const uchar b = uchar(all[i]);
+            QVERIFY2(b == '\t' ? text[i] == u'\t' : text[i].isPrint(), qPrintable(QString::number(b, 16)));
+            const QString theirs = system.decode(all.sliced(i, 1));
+            if (b >= 0x20 && b != 0x7f && theirs.size() == 1 && theirs[0].isPrint())
+                QCOMPARE(QString(text[i]), theirs);
+            QCOMPARE(uchar(CodePage::fromUnicode(CodePage::toUnicode(b))), b);
+        }
+        QCOMPARE(CodePage::fromUnicode(QStringView(u"ąż€ßñ→😀")), QByteArray("\xB9\xBF\x80\xDF????"));
+    }
+
+    // Line events repaint the boxes from the lines; other codes change nothing.
+    void lineChangesRepaintTheBoxes()
+    {
+        WindowFixture f;
+        f.start();
+        f.comm->setLines(true, true, true);
+        for (int code : {0, 1, 6, 7, 8, 1001})
+            f.comm->raise(code);
+        QCOMPARE(f.seen(), opened2 + u" | AT\r | CD- CTS- DSR- RTS+ DTR+ | "_qs);
+        for (int code : {CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD}) {
+            const bool cd = code != CommControl::comEvCD;
+            f.comm->setLines(cd, !cd, true);
+            f.comm->raise(code);
+            QVERIFY(f.seen().contains(cd ? u"CD+ CTS- DSR+ RTS+ DTR+"_qs : u"CD- CTS+ DSR+ RTS+ DTR+"_qs));
+        }
+        QCOMPARE(f.text1()->text(), QString());
+    }
+
+    // Each Enter sends what was collected in one write; the text area still
+    // applies every key as usual, shortcuts included.
+    void typedKeysReachThePortAsBytes()
+    {
+        WindowFixture f;
+        f.start();
+        QWidget *t = f.text1();
+        QTest::keyClicks(t, u"ATI"_qs);
+        QCOMPARE(f.comm->writes.size(), 1); // only the greeting so far
+        QTest::keyClick(t, Qt::Key_Return);
+        QTest::keyClick(t, Qt::Key_Enter, Qt::KeypadModifier); // the buffer was emptied
+        f.typeLine(u"AX\bT"_qs);
+        QCOMPARE(f.text1()->text(), QStringLiteral("ATI\n\nAT\n"));
+        for (const QChar c : u"ąŁ€ñ"_qs) // ñ is not in the code page
+            QTest::sendKeyEvent(QTest::Click, t, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
+        for (const auto &[key, mods] : {std::pair(Qt::Key_Escape, none), {Qt::Key_Tab, none}, {Qt::Key_Z, ctrl},
+                                        {Qt::Key_A, ctrl | Qt::ShiftModifier}, {Qt::Key_BracketLeft, ctrl},
+                                        // Keys without a character are not collected.
+                                        {Qt::Key_Left, none}, {Qt::Key_F1, none}, {Qt::Key_Shift, none},
+                                        {Qt::Key_Delete, none}, {Qt::Key_PageDown, none}, {Qt::Key_1, ctrl},
+                                        {Qt::Key_X, Qt::AltModifier}})
+            QTest::keyClick(t, key, mods);
+        // AltGr as Windows reports it: Ctrl+Alt with the character.
+        QTest::sendKeyEvent(QTest::Click, t, Qt::Key_E, u"ę"_qs, ctrl | Qt::AltModifier);
+        f.typeLine(QString());
+        QInputMethodEvent commit;
+        commit.setCommitString(u"żó"_qs);
+        QCoreApplication::sendEvent(t, &commit);
+        f.typeLine(QString());
+        // Ctrl+C is the byte 3 for the modem and still copies in the text area.
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(t, Qt::Key_A, ctrl);
+        QTest::keyClick(t, Qt::Key_C, ctrl);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), f.text1()->text());
+        f.typeLine(QString());
+        QCOMPARE(f.comm->writes, (QList<QByteArray>{"AT\r", "ATI\r", "\r", "AX\bT\r", "\xB9\xA3\x80?\x1B\t\x1A\x01\x1B\xEA\r",
+                                                    "\xBF\xF3\r", "\x01\x03\r"}));
+    }
+
+    // With the port closed a write is shown as failed, and what was refused is
+    // not sent to a port opened later; switches are remembered for it but shown
+    // on no box; keys typed in a box are not collected.
+    void refusedLinesAreNotSentToALaterPort()
+    {
+        WindowFixture f;
+        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
+        f.start();
+        f.typeLine(u"ATD555"_qs);
+        f.click("PicDTR");
+        f.click("PicRTS");
+        QTest::keyClicks(f.child("PicDSR"), u"XY\r"_qs);
+        QCOMPARE(f.boxes.texts, (QStringList{"Nie mogę otworzyć portu COM 2", warning(CommError::PortNotOpen)}));
+        QVERIFY(f.seen().contains(u"CD? CTS? DSR? RTS? DTR?"_qs));
+        f.window->OtworzCOM();
+        f.typeLine(u"X"_qs);
+        QCOMPARE(f.comm->writes, (QList<QByteArray>{"AT\r", "X\r"}));
+        QVERIFY(f.seen().contains(u"RTS- DTR-"_qs));
+    }
+
+    // A switch flips its own line and box, and nothing else reacts to clicks;
+    // a line that will not switch is reported and its box stays.
+    void switchesFlipTheirLineOnly()
+    {
+        WindowFixture f;
+        f.comm->setLines(true, false, true);
+        f.start();
+        f.comm->setLines(false, true, false); // without an event: the other boxes must not follow
+        for (const char *name : {"PicCD", "PicCTS", "PicDSR", "Label1", "Label2", "Label3", "Label4", "Label5", "Zegar"})
+            f.click(name);
+        f.click("PicDTR");
+        QCOMPARE(f.seen(), opened2 + u" | AT\r | CD+ CTS- DSR+ RTS+ DTR- | "_qs);
+        QVERIFY(!f.comm->DTREnable() && f.comm->RTSEnable());
+        f.click("PicRTS");
+        f.click("PicDTR");
+        f.comm->failOn(FakeComm::SetDTR, CommError(CommError::LineControlFailed));
+        f.click("PicDTR");
+        QCOMPARE(f.seen(), opened2 + u" | AT\r | CD+ CTS- DSR+ RTS- DTR+ | "_qs + warning(CommError::LineControlFailed));
+        QVERIFY(f.comm->DTREnable() && !f.comm->RTSEnable());
+    }
+
+    // The time of day in the user's long format without its time zone,
+    // ticking, also while "Ustawieni Portu" is up (modal, with no owner).
+    void clockTicksAlsoUnderTheDialog()
+    {
+        WindowFixture f;
+        auto *zegar = qobject_cast<QLabel *>(f.child("Zegar"));
+        QCOMPARE(zegar->text(), QStringLiteral("Label2")); // until the first tick
+        f.start();
+        QTRY_VERIFY_WITH_TIMEOUT(zegar->text() != QStringLiteral("Label2"), 3000);
+        // A screen reader gets the time too.
+        QCOMPARE(QAccessible::queryAccessibleInterface(zegar)->text(QAccessible::Name), zegar->text());
+        const QTime shown = QLocale::system().toTime(zegar->text(), TimeOfDay::format(QLocale::system()));
+        const int off = qAbs(shown.secsTo(QTime::currentTime()));
+        QVERIFY2(shown.isValid() && (off <= 2 || off >= 86400 - 2), qPrintable(zegar->text()));
+        bool ticked = false;
+        f.boxes.setDialogHandler([&](QWidget *dialog) {
+            const QString before = zegar->text();
+            QTRY_VERIFY_WITH_TIMEOUT(ticked = zegar->text() != before, 3000);
+            dialog->close();
+        });
+        f.choose(u"&Ustawienia"_qs, u"Portu"_qs);
+        QVERIFY(ticked);
+        for (const char *name : {"pl_PL", "en_US", "de_DE", "C"}) {
+            const QLocale l(QString::fromLatin1(name));
+            const QString text = TimeOfDay::text(QTime(14, 5, 9), l);
+            QVERIFY2(text.contains(u"05") && text.contains(u"09") && !TimeOfDay::format(l).contains(u't'), name);
+        }
+        QCOMPARE(TimeOfDay::text(QTime(14, 5, 9), QLocale(u"pl_PL"_qs)), QStringLiteral("14:05:09"));
+    }
+
+    void focusOrderAndAbout()
+    {
+        WindowFixture f;
+        f.start();
+        QCOMPARE(f.window->focusWidget(), f.text1());
+        QStringList order;
+        QWidget *w = f.text1();
+        do {
+            if (w->focusPolicy() & Qt::TabFocus && w->isVisible() && w->isEnabled())
+                order.append(w->objectName());
+        } while ((w = w->nextInFocusChain()) != f.text1());
+        QCOMPARE(order, (QStringList{"Text1", "PicDSR", "PicCTS", "PicCD", "PicRTS", "PicDTR"}));
+        // The captions left to right, and the transcript's font.
+        QMap<int, QString> captions;
+        for (const QLabel *label : f.window->centralWidget()->findChildren<QLabel *>())
+            captions.insert(label->x(), label->objectName() == u"Zegar"_qs ? QString() : label->text());
+        QCOMPARE(QStringList(captions.values()).join(u' ').trimmed(), u"CD CTS DSR RTS DTR"_qs);
+        const QFont font = f.text1()->font();
+        QVERIFY(font.family() == u"Times New Roman"_qs && font.pointSizeF() == 8.25 && font.weight() == QFont::Normal);
+        f.choose(u"&Plik"_qs, u"&About"_qs);
+        QCOMPARE(f.boxes.looks, QStringList{"About, information, OK, over the window"});
+        QVERIFY(f.boxes.texts.first().startsWith(QStringLiteral("Solvane\nmodemterm " MODEMTERM_VERSION)));
+        QCOMPARE(f.boxes.texts.first().count(u'\n'), 1);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
