@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commandline.h"
 #include "oknoterma.h"
 #include "portlist.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transcript view alone: a flood appended chunk by chunk the way the
 // window appends received text, with the event loop (and so the repaints)
 // running between chunks. Prints MB/s, repaints and peak memory.

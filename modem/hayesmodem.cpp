@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hayesmodem.h"
 
 #include "hayesmodemfarend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command side of HayesModem: typing a command line and carrying it out.
 
 #include "hayesmodem.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hayesmodemfarend.h"
 
 #include <QList>

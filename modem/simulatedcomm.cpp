@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "simulatedcomm.h"
 
 #include "hayesmodem.h"

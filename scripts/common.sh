@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by run.sh and test.sh: install what is missing, configure and build.
 set -euo pipefail
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds modemterm and starts it on the built-in simulated modem.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 

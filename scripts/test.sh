@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds modemterm and runs every test: the suite, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz corpora.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commcontrol.h"
 
 CommControl::CommControl(QObject *parent)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "devicelock.h"
 
 #include <QDir>

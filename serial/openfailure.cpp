@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "openfailure.h"
 
 #include <QFile>

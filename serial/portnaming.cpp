@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "portnaming.h"
 
 #include <QRegularExpression>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "portrouter.h"
 
 #include "networkaddress.h"

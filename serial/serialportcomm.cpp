@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serialportcomm.h"
 
 #include "insidecall.h"

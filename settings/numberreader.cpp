@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "numberreader.h"
 
 #include <cmath>

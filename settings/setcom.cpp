@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "setcom.h"
 
 #include "numberreader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "indicator.h"
 
 #include <QMouseEvent>

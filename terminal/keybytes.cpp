@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "keybytes.h"
 
 #include "codepage.h"

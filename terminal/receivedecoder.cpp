@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "receivedecoder.h"
 
 #include "codepage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "timeofday.h"
 
 namespace TimeOfDay {
