@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The whole-program benchmark: benchterm (modemterm with the probe attached,
 // see probe.cpp), off screen, reading a pseudo-terminal, against cat reading
-// the same kind of pseudo-terminal.
+// the same kind of pseudo-terminal. The text flood also runs with a
+// timestamped session log, and over loopback TCP with RFC 2217 and plain.
 //
 // The benchmark plays the device on the master side of a fresh pseudo-terminal
 // for every program it starts. The probe logs repaints, clock ticks and
@@ -12,10 +13,11 @@
 //   floodbench --modemterm PATH [--reps N] [--flood-mb N]
 #include "benchlog.h"
 #include "benchprocess.h"
+#include "floodlink.h"
 #include "floodtext.h"
 #include "portreader.h"
-#include "pseudoterminal.h"
 #include "samples.h"
+#include "sessionlogcheck.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,39 +25,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
+#include <optional>
 #include <string>
-#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-// A pseudo-terminal whose master blocks when the program falls behind, as a
-// device's driver would.
-struct Pty : PseudoTerminal
-{
-    Pty()
-    {
-        if (!open())
-            fail("openpty");
-        fcntl(masterFd(), F_SETFL, fcntl(masterFd(), F_GETFL) & ~O_NONBLOCK);
-    }
-    std::string slave() const { return path().toStdString(); }
-    // Bytes the reading side has not taken yet.
-    int pending() const
-    {
-        int n = 0;
-        ioctl(terminalFd(), FIONREAD, &n);
-        return n;
-    }
-    void writeAll(const QByteArray &bytes)
-    {
-        if (!write(bytes))
-            fail("write to the pseudo-terminal");
-    }
-};
 
 // Characters the program shows for these bytes: CR LF, CR and LF are each
 // one line break, every other byte one character.
@@ -92,6 +68,7 @@ struct FloodResult
     double worstTickLateMs = NAN;
     int ticks = 0;
     bool whole = false; // the transcript ends with the flood, whole and in order
+    LoggedFlood log;    // with `logged`
 };
 
 class Bench
@@ -106,7 +83,10 @@ public:
 
 private:
     double catFlood(bool endless);
-    FloodResult programFlood(bool endless);
+    // With `logged` the program keeps a timestamped session log (--log
+    // --timestamps). Only the plain floods on a pseudo-terminal add to the
+    // latency figures; the others only to their own rows.
+    FloodResult programFlood(bool endless, FloodLink::Kind kind = FloodLink::Kind::Pty, bool logged = false);
     long long floodBlocks() const;
     void lineChanges();
     void startups();
@@ -119,10 +99,12 @@ private:
         long long expectedChars = 0;
         bool afterCR = false;
     };
-    void start(Running &r, const std::vector<std::string> &portArgs);
-    // Starts the program on `pty` and records the time from exec to "AT\r".
-    void startOnPty(Running &r, const Pty &pty, PortReader &port);
-    void sendAndShow(Running &r, Pty &pty, int count);
+    void start(Running &r, const std::vector<std::string> &args);
+    // Starts the program on `link`'s port with `extra` arguments and waits for
+    // its "AT\r"; on a pseudo-terminal it records the time from exec to that.
+    void startOn(Running &r, FloodLink &link, std::optional<PortReader> &port,
+                 const std::vector<std::string> &extra = {});
+    void sendAndShow(Running &r, FloodLink &link, int count, Samples &into);
     bool arrivedWhole(Running &r, const FloodText &flood, long long lines);
 
     Options m_opt;
@@ -132,15 +114,17 @@ public:
     Samples catText, catEndless, text, endless, ratioText, ratioEndless, endlessToText;
     Samples typedText, typedEndless, tickText, tickEndless, rssText, rssEndless;
     Samples shown, lagText, lagEndless, lineChange, execToAt, endless50;
-    int notWhole = 0; // floods whose text did not arrive whole
+    Samples textLogged, loggedToText, rssLogged, logComplete;
+    Samples rfc2217, rawTcp, ratioRfc2217, typedRfc2217;
+    int notWhole = 0; // floods whose text did not arrive whole, on screen or in the log
 };
 
-void Bench::start(Running &r, const std::vector<std::string> &portArgs)
+void Bench::start(Running &r, const std::vector<std::string> &args)
 {
     r.log.path = m_opt.workDir + "/floodbench-probe-" + std::to_string(getpid()) + "-" + std::to_string(m_runs++) + ".log";
     unlink(r.log.path.c_str());
     std::vector<std::string> argv{m_opt.modemterm};
-    argv.insert(argv.end(), portArgs.begin(), portArgs.end());
+    argv.insert(argv.end(), args.begin(), args.end());
     r.execTime = now();
     r.pid = spawn(argv, {{"QT_QPA_PLATFORM", "offscreen"}, {"MODEMTERM_BENCH_LOG", r.log.path}},
                   m_opt.workDir + "/floodbench-modemterm.out");
@@ -157,7 +141,7 @@ void Bench::start(Running &r, const std::vector<std::string> &portArgs)
 }
 
 // Short lines sent to an idle program: time until each is painted.
-void Bench::sendAndShow(Running &r, Pty &pty, int count)
+void Bench::sendAndShow(Running &r, FloodLink &link, int count, Samples &into)
 {
     for (int i = 0; i < count; ++i) {
         sleepMs(100);
@@ -166,9 +150,9 @@ void Bench::sendAndShow(Running &r, Pty &pty, int count)
         const std::string bytes = line;
         r.expectedChars += decodedLength(bytes, r.afterCR);
         const Ns t0 = now();
-        pty.writeAll(QByteArray::fromStdString(bytes));
+        link.writeAll(QByteArray::fromStdString(bytes));
         const auto t1 = r.log.waitForPaint(r.expectedChars, t0, 2 * sec);
-        shown.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
+        into.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
     }
 }
 
@@ -202,14 +186,22 @@ double Bench::catFlood(bool endless)
     return double(reps * FloodLinesPerBlock * FloodText::LineBytes) / 1e6 / (double(t1 - t0) / sec);
 }
 
-FloodResult Bench::programFlood(bool endless)
+FloodResult Bench::programFlood(bool endless, FloodLink::Kind kind, bool logged)
 {
-    Pty pty;
-    PortReader port(pty.masterFd());
+    const bool pty = kind == FloodLink::Kind::Pty;
+    const bool plain = pty && !logged;
+    Samples ignored; // figures of a variant that has no row for them
+    FloodLink link(kind);
+    std::optional<PortReader> port;
     Running r;
-    startOnPty(r, pty, port);
+    const std::string logPath = m_opt.workDir + "/floodbench-session-" + std::to_string(getpid()) + ".log";
+    if (logged)
+        unlink(logPath.c_str());
+    startOn(r, link, port, logged ? std::vector<std::string>{"--log", logPath, "--timestamps"}
+                                  : std::vector<std::string>{});
     sleepMs(300);
-    sendAndShow(r, pty, 10);
+    if (pty)
+        sendAndShow(r, link, 10, plain ? shown : ignored);
 
     const FloodText flood(endless);
     const long long reps = floodBlocks();
@@ -219,16 +211,19 @@ FloodResult Bench::programFlood(bool endless)
     // A user types "ATI" and Enter every 200 ms while the flood runs; each
     // line is timed from the keys to its arrival at the port.
     std::atomic<bool> flooding{true};
-    Samples &typed = endless ? typedEndless : typedText;
+    Samples &typed = kind == FloodLink::Kind::Rfc2217 ? typedRfc2217
+                     : !plain                         ? ignored
+                     : endless                        ? typedEndless
+                                                      : typedText;
     std::thread typist([&] {
-        size_t seen = port.size();
+        size_t seen = port->size();
         while (flooding) {
             sleepMs(200);
             if (!flooding)
                 break;
             const Ns t0 = now();
             kill(r.pid, SIGUSR1);
-            const auto t1 = port.waitFor("ATI\r", seen, 3 * sec);
+            const auto t1 = port->waitFor("ATI\r", seen, 3 * sec);
             typed.addOptional(t1 ? std::optional<double>(double(*t1 - t0) / ms) : std::nullopt);
         }
     });
@@ -238,7 +233,7 @@ FloodResult Bench::programFlood(bool endless)
     written.reserve(size_t(reps));
     const Ns t0 = now();
     for (long long i = 0; i < reps; ++i) {
-        pty.writeAll(flood.lines(i * FloodLinesPerBlock, FloodLinesPerBlock));
+        link.writeAll(flood.lines(i * FloodLinesPerBlock, FloodLinesPerBlock));
         written.push_back(now());
     }
     r.expectedChars += perBlock * reps;
@@ -255,7 +250,7 @@ FloodResult Bench::programFlood(bool endless)
         result.mbPerSecond = double(reps * blockBytes) / 1e6 / (double(*t1 - t0) / sec);
         // Each megabyte's way from the port to the screen: the first repaint
         // that shows all of it, after the last of it was written.
-        Samples &lag = endless ? lagEndless : lagText;
+        Samples &lag = !plain ? ignored : endless ? lagEndless : lagText;
         const long long first50 = std::min(reps, (50'000'000LL + blockBytes - 1) / blockBytes);
         size_t p = 0;
         for (long long k = 0; k < reps; ++k) {
@@ -281,8 +276,12 @@ FloodResult Bench::programFlood(bool endless)
         result.worstTickLateMs = double(worst) / ms;
         result.ticks = count;
     }
-    stop(r.pid);
+    stop(r.pid); // as a logout would: the session log is written out
     unlink(r.log.path.c_str());
+    if (logged) {
+        result.log = readSessionLog(logPath, r.expectedChars, flood, reps * FloodLinesPerBlock);
+        unlink(logPath.c_str());
+    }
     return result;
 }
 
@@ -335,24 +334,44 @@ void Bench::lineChanges()
     unlink(r.log.path.c_str());
 }
 
-void Bench::startOnPty(Running &r, const Pty &pty, PortReader &port)
+void Bench::startOn(Running &r, FloodLink &link, std::optional<PortReader> &port,
+                    const std::vector<std::string> &extra)
 {
-    start(r, {"--port", pty.slave()});
+    // A pseudo-terminal is read from before the start, so that the greeting's
+    // arrival is timed; a network port once the program has connected.
+    const bool pty = link.kind() == FloodLink::Kind::Pty;
+    if (pty)
+        port.emplace(link.fd());
+    std::vector<std::string> args{"--port", link.port()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    start(r, args);
+    if (!link.connect(5000)) {
+        std::fprintf(stderr, "floodbench: modemterm did not connect to %s\n", link.port().c_str());
+        std::exit(1);
+    }
+    if (!pty)
+        port.emplace(link.fd());
     size_t from = 0;
-    const auto at = port.waitFor("AT\r", from, 5 * sec);
-    execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
+    const auto at = port->waitFor("AT\r", from, 5 * sec);
+    if (pty)
+        execToAt.addOptional(at ? std::optional<double>(double(*at - r.execTime) / ms) : std::nullopt);
 }
 
 void Bench::startups()
 {
     for (int i = 0; i < 5; ++i) {
-        Pty pty;
-        PortReader port(pty.masterFd());
+        FloodLink link(FloodLink::Kind::Pty);
+        std::optional<PortReader> port;
         Running r;
-        startOnPty(r, pty, port);
+        startOn(r, link, port);
         stop(r.pid);
         unlink(r.log.path.c_str());
     }
+}
+
+const char *wholeness(bool whole)
+{
+    return whole ? "whole" : "NOT WHOLE";
 }
 
 void Bench::run()
@@ -367,8 +386,15 @@ void Bench::run()
         rssText.add(t.peakMb);
         tickText.add(t.worstTickLateMs);
         notWhole += !t.whole;
-        std::fprintf(stderr, " %.1f MB/s (cat %.1f), %s; endless line...", t.mbPerSecond, ct,
-                     t.whole ? "whole" : "NOT WHOLE");
+        std::fprintf(stderr, " %.1f MB/s (cat %.1f), %s; logged...", t.mbPerSecond, ct, wholeness(t.whole));
+        const FloodResult l = programFlood(false, FloodLink::Kind::Pty, true);
+        textLogged.add(l.mbPerSecond);
+        loggedToText.add(l.mbPerSecond / t.mbPerSecond);
+        rssLogged.add(l.peakMb);
+        logComplete.add(l.log.completeness);
+        notWhole += !l.whole + !l.log.whole;
+        std::fprintf(stderr, " %.1f MB/s, %s, log %s; endless line...", l.mbPerSecond, wholeness(l.whole),
+                     wholeness(l.log.whole));
         const double ce = catFlood(true);
         catEndless.add(ce);
         const FloodResult e = programFlood(true);
@@ -379,7 +405,16 @@ void Bench::run()
         rssEndless.add(e.peakMb);
         tickEndless.add(e.worstTickLateMs);
         notWhole += !e.whole;
-        std::fprintf(stderr, " %.1f MB/s (cat %.1f), %s\n", e.mbPerSecond, ce, e.whole ? "whole" : "NOT WHOLE");
+        std::fprintf(stderr, " %.1f MB/s (cat %.1f), %s; over the network...", e.mbPerSecond, ce,
+                     wholeness(e.whole));
+        const FloodResult n = programFlood(false, FloodLink::Kind::Rfc2217);
+        const FloodResult raw = programFlood(false, FloodLink::Kind::RawTcp);
+        rfc2217.add(n.mbPerSecond);
+        rawTcp.add(raw.mbPerSecond);
+        ratioRfc2217.add(n.mbPerSecond / raw.mbPerSecond);
+        notWhole += !n.whole + !raw.whole;
+        std::fprintf(stderr, " RFC 2217 %.1f MB/s, %s; raw TCP %.1f MB/s, %s\n", n.mbPerSecond, wholeness(n.whole),
+                     raw.mbPerSecond, wholeness(raw.whole));
     }
     std::fprintf(stderr, "line changes on the simulated modem, start-ups...\n");
     lineChanges();
@@ -430,6 +465,10 @@ int main(int argc, char **argv)
     row("1. text flood (CR LF every 80)", bench.text, "MB/s", ">= 30");
     row("   cat, same flood", bench.catText, "MB/s", "");
     row("   ratio to cat", bench.ratioText, "", ">= 0.15", 3);
+    row("   text flood with --log --timestamps", bench.textLogged, "MB/s", "");
+    row("   its ratio to the text flood", bench.loggedToText, "", ">= 0.80", 3);
+    row("   its log, bytes / bytes it should hold", bench.logComplete, "", "1.000", 3);
+    row("   peak RSS after it", bench.rssLogged, "MB", "<= 150");
     row("2. endless line", bench.endless, "MB/s", "");
     row("   its first 50 MB", bench.endless50, "MB/s", "");
     row("   cat, same flood", bench.catEndless, "MB/s", "");
@@ -446,8 +485,12 @@ int main(int argc, char **argv)
     row("   each MB on screen, during the endless line", bench.lagEndless, "ms", "<= 20");
     row("6. modem line change shown (sim)", bench.lineChange, "ms", "<= 20");
     row("7. exec to \"AT\\r\" at the port", bench.execToAt, "ms", "<= 150");
+    row("8. text flood over RFC 2217 (loopback)", bench.rfc2217, "MB/s", ">= 20");
+    row("   same flood over raw TCP", bench.rawTcp, "MB/s", "");
+    row("   ratio RFC 2217 to raw TCP", bench.ratioRfc2217, "", ">= 0.5", 3);
+    row("   typed line to port, during RFC 2217 flood", bench.typedRfc2217, "ms", "median <= 20, max <= 50");
     if (bench.notWhole) {
-        std::fprintf(stderr, "floodbench: %d floods did not arrive whole on screen\n", bench.notWhole);
+        std::fprintf(stderr, "floodbench: %d floods did not arrive whole on screen or in the log\n", bench.notWhole);
         return 1;
     }
     return 0;

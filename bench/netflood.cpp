@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "netflood.h"
 
+#include "benchprocess.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,12 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "floodbench: %s: %s\n", what, std::strerror(errno));
-    std::exit(1);
-}
 
 // What ser2net says first (options agreed, COM-PORT asked for), then the
 // modem lines as a NOTIFY-MODEMSTATE: CTS and DSR on.

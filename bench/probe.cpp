@@ -13,8 +13,12 @@
 //   box <name> <ns> <colour>     a line box is being repainted
 //   text <ns>                    the transcript was written to <file>.text
 // SIGUSR1 types "ATI" and Enter into the transcript and SIGUSR2 clicks the DTR
-// box, as a user would; SIGHUP writes the transcript out.
+// box, as a user would; SIGHUP writes the transcript out. The probe takes the
+// process's one signal pipe before modemterm's start-up can, so it also does
+// what modemterm does on SIGTERM and SIGINT: end as "Wyjdź" does, which
+// writes the session log out.
 #include "indicator.h"
+#include "oknoterma.h"
 #include "terminalview.h"
 #include "unixsignals.h"
 
@@ -40,7 +44,7 @@ public:
     {
         m_log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         log("start");
-        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGHUP}, this))
+        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGHUP, SIGTERM, SIGINT}, this))
             connect(signals, &UnixSignals::received, this, &Probe::onSignal);
         // The window is built after the application: look for it once events run.
         QTimer::singleShot(0, this, &Probe::attach);
@@ -108,6 +112,16 @@ private:
             clickDtr();
         else if (number == SIGHUP && m_view)
             writeTranscript();
+        else if (number == SIGTERM || number == SIGINT)
+            endProgram();
+    }
+
+    void endProgram()
+    {
+        if (auto *window = m_view ? qobject_cast<OknoTerma *>(m_view->window()) : nullptr)
+            window->endProgram();
+        else
+            QCoreApplication::exit(0);
     }
 
     void typeLine()

@@ -2,9 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Builds modemterm in release mode (in build-bench) and measures it: the
 # transcript view alone, then the whole program off screen on pseudo-terminals
-# against cat. The whole program is benchterm: modemterm's own start-up and
-# libraries with the benchmark's probe attached (bench/probe.cpp); the
-# installed modemterm carries none of it. Options go to floodbench: --reps N
+# against cat, and on loopback TCP (RFC 2217 and raw). The whole program is
+# benchterm: modemterm's own start-up and libraries with the benchmark's probe
+# attached (bench/probe.cpp); the installed modemterm carries none of it. Options go to floodbench: --reps N
 # (default 3), --flood-mb N (default 1000).
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
