@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "unixsignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -10,7 +12,10 @@
 
 namespace {
 
+// Made once and kept for the life of the process: a handler may still be
+// running when the last object goes.
 int signalPipe[2] = {-1, -1};
+QList<UnixSignals *> listeners;
 
 extern "C" void onSignal(int number)
 {
@@ -21,61 +26,58 @@ extern "C" void onSignal(int number)
     errno = saved;
 }
 
-// Gives every signal still routed into the pipe back its default action.
-void restoreDefaults()
+bool setAction(int number, void (*handler)(int))
 {
-    struct sigaction byDefault{};
-    byDefault.sa_handler = SIG_DFL;
-    for (int number = 1; number < NSIG; ++number) {
-        struct sigaction current{};
-        if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler == onSignal)
-            ::sigaction(number, &byDefault, nullptr);
-    }
-}
-
-void closePipe()
-{
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
-    signalPipe[0] = signalPipe[1] = -1;
+    struct sigaction action{};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(number, &action, nullptr) == 0;
 }
 
 } // namespace
 
-UnixSignals::UnixSignals(QObject *parent)
+UnixSignals::UnixSignals(QList<int> numbers, QObject *parent)
     : QObject(parent)
+    , m_numbers(std::move(numbers))
 {
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &UnixSignals::drain);
+    listeners.append(this);
 }
 
 UnixSignals::~UnixSignals()
 {
-    restoreDefaults();
-    closePipe();
+    listeners.removeOne(this);
+    for (const int number : std::as_const(m_numbers)) {
+        const bool wanted = std::any_of(listeners.cbegin(), listeners.cend(),
+                                        [number](const UnixSignals *l) { return l->m_numbers.contains(number); });
+        if (!wanted)
+            setAction(number, SIG_DFL);
+    }
 }
 
 UnixSignals *UnixSignals::catchSignals(std::initializer_list<int> numbers, QObject *parent)
 {
-    if (signalPipe[0] >= 0 || ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return nullptr;
-    struct sigaction action{};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int number : numbers) {
-        if (::sigaction(number, &action, nullptr) != 0) {
-            restoreDefaults();
-            closePipe();
+    if (signalPipe[0] < 0) {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return nullptr;
-        }
+        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+        connect(notifier, &QSocketNotifier::activated, [] {
+            char byte = 0;
+            while (::read(signalPipe[0], &byte, 1) == 1)
+                deliver(int(uchar(byte)));
+        });
     }
-    return new UnixSignals(parent);
+    for (const int number : numbers) {
+        if (!setAction(number, onSignal))
+            return nullptr;
+    }
+    return new UnixSignals(QList<int>(numbers), parent);
 }
 
-void UnixSignals::drain()
+void UnixSignals::deliver(int number)
 {
-    char byte = 0;
-    while (::read(signalPipe[0], &byte, 1) == 1)
-        Q_EMIT received(int(uchar(byte)));
+    for (UnixSignals *listener : QList<UnixSignals *>(listeners)) {
+        if (listeners.contains(listener) && listener->m_numbers.contains(number))
+            Q_EMIT listener->received(number);
+    }
 }

@@ -62,7 +62,7 @@ std::optional<std::string> ProbeLog::transcript(pid_t pid, Ns timeout)
 {
     poll();
     const int before = textsWritten;
-    kill(pid, SIGHUP);
+    kill(pid, SIGURG);
     for (const Ns deadline = now() + timeout; textsWritten == before; sleepMs(5)) {
         if (now() > deadline)
             return std::nullopt;

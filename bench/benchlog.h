@@ -30,6 +30,6 @@ struct ProbeLog
     void poll();
     // The first repaint at or after `after` that shows `chars` received characters.
     std::optional<Ns> waitForPaint(long long chars, Ns after, Ns timeout);
-    // Has the program write its transcript out (SIGHUP) and returns it, as UTF-8.
+    // Has the program write its transcript out (SIGURG) and returns it, as UTF-8.
     std::optional<std::string> transcript(pid_t pid, Ns timeout);
 };

@@ -13,12 +13,9 @@
 //   box <name> <ns> <colour>     a line box is being repainted
 //   text <ns>                    the transcript was written to <file>.text
 // SIGUSR1 types "ATI" and Enter into the transcript and SIGUSR2 clicks the DTR
-// box, as a user would; SIGHUP writes the transcript out. The probe takes the
-// process's one signal pipe before modemterm's start-up can, so it also does
-// what modemterm does on SIGTERM and SIGINT: end as "Wyjdź" does, which
-// writes the session log out.
+// box, as a user would; SIGURG writes the transcript out. (SIGTERM, SIGHUP
+// and SIGINT stay modemterm's own: it ends as "Wyjdź" does.)
 #include "indicator.h"
-#include "oknoterma.h"
 #include "terminalview.h"
 #include "unixsignals.h"
 
@@ -44,7 +41,7 @@ public:
     {
         m_log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         log("start");
-        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGHUP, SIGTERM, SIGINT}, this))
+        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG}, this))
             connect(signals, &UnixSignals::received, this, &Probe::onSignal);
         // The window is built after the application: look for it once events run.
         QTimer::singleShot(0, this, &Probe::attach);
@@ -110,18 +107,8 @@ private:
             typeLine();
         else if (number == SIGUSR2)
             clickDtr();
-        else if (number == SIGHUP && m_view)
+        else if (number == SIGURG && m_view)
             writeTranscript();
-        else if (number == SIGTERM || number == SIGINT)
-            endProgram();
-    }
-
-    void endProgram()
-    {
-        if (auto *window = m_view ? qobject_cast<OknoTerma *>(m_view->window()) : nullptr)
-            window->endProgram();
-        else
-            QCoreApplication::exit(0);
     }
 
     void typeLine()
