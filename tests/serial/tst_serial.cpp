@@ -8,9 +8,11 @@
 #include "ptyio.h"
 #include "serialportcomm.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -18,20 +20,21 @@
 #include <numeric>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-// Opens `device` with a SerialPortComm in a child process, as another program
-// would, as user and group `id` when given: "number\ndescription\ndetail",
-// empty when the child could not take the id.
-QByteArray openInChild(const QString &device, uid_t id = ::getuid())
+// What opening `device` with a SerialPortComm throws in a child process, as
+// in another program, run as user and group `id` when given: number 0 when it
+// opened, -1 when the child could not take the id.
+CommError openInChild(const QString &device, uid_t id = ::getuid())
 {
     int channel[2];
     if (::pipe(channel) != 0)
-        return "no pipe";
+        return CommError(-1, u"no pipe"_qs);
     const pid_t pid = ::fork();
     if (pid == 0) {
         // A separate program holds none of our descriptors, the device among them.
@@ -40,7 +43,7 @@ QByteArray openInChild(const QString &device, uid_t id = ::getuid())
         if (id != ::getuid() && (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0))
             ::_exit(2);
         SerialPortComm comm(device);
-        QByteArray report = "0\n";
+        QByteArray report = "0\n\n";
         try {
             comm.setPortOpen(true);
         } catch (const CommError &e) {
@@ -51,10 +54,12 @@ QByteArray openInChild(const QString &device, uid_t id = ::getuid())
     ::close(channel[1]);
     QFile pipe;
     pipe.open(channel[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    const QByteArray report = pipe.readAll();
+    const QStringList report = QString::fromUtf8(pipe.readAll()).split(u'\n');
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 2 ? QByteArray() : report;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || report.size() < 3)
+        return CommError(-1, u"the child failed"_qs);
+    return CommError(report[0].toInt(), report[1], report.mid(2).join(u'\n'));
 }
 
 } // namespace
@@ -101,18 +106,29 @@ private Q_SLOTS:
             QCOMPARE(PortNaming::systemDeviceName(QString::fromLatin1(unchanged)), QString::fromLatin1(unchanged));
     }
 
-    // A special name builds its back end with what was set while closed;
-    // what is set while open reaches it at once; it is disposed of once closed.
-    void specialNameBuildsItsBackEnd()
+    // A failed opening leaves the port closed. A special name builds its back
+    // end with what was set while closed; what is set while open reaches it
+    // at once; it is disposed of once closed or failed, and what was set is
+    // kept for the next opening.
+    void routerDrivesItsBackEnd()
     {
         PortRouter router;
         QPointer<FakeComm> fake;
-        router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) { return fake = new FakeComm(parent); });
+        bool refuse = true;
+        router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) {
+            fake = new FakeComm(parent);
+            if (std::exchange(refuse, false))
+                fake->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
+            return fake.data();
+        });
         router.bindPort(2, QStringLiteral("SIM"));
         router.setCommPort(2);
         router.setSettings(QStringLiteral("2400,E,7,1"));
         router.setRThreshold(1);
         router.setRTSEnable(false);
+        QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortInUse));
+        QVERIFY(!router.PortOpen() && !router.backEnd());
+        QTRY_VERIFY(!fake);
         router.setPortOpen(true);
         QVERIFY(fake && router.backEnd() == fake.data());
         QCOMPARE(fake->openings, QStringList{"COM1 2400,E,7,1 RThreshold=1 DTR=1 RTS=0"});
@@ -130,50 +146,26 @@ private Q_SLOTS:
         QVERIFY(router.DSRHolding() && router.CDHolding() && !router.CTSHolding());
         router.setOutput("ATA\r");
         router.setSettings(QStringLiteral("4800,N,8,1"));
-        QCOMPARE(fake->Settings(), QStringLiteral("4800,N,8,1"));
         router.setDTREnable(false);
         router.setRTSEnable(true);
         QVERIFY(fake->writes == QList<QByteArray>{"ATA\r"} && !fake->DTREnable() && fake->RTSEnable());
-        router.setPortOpen(false);
-        QVERIFY(!router.CDHolding() && !router.DTREnable()); // remembered for the next opening
-        QTRY_VERIFY(!fake);
-    }
-
-    // A failed opening, or a back end failing while open, leaves the port
-    // closed, to be opened again later.
-    void failuresLeaveThePortClosed()
-    {
-        PortRouter router;
-        router.bindPort(2, QStringLiteral("/dev/ttyS_modemterm_missing"));
-        router.setCommPort(2);
-        QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortNotFound));
-        QVERIFY(!router.PortOpen() && !router.backEnd());
-        QPointer<FakeComm> fake;
-        bool refuse = true;
-        router.registerDevice(QStringLiteral("sim"), [&](QObject *parent) {
-            fake = new FakeComm(parent);
-            if (refuse)
-                fake->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
-            return fake.data();
-        });
-        router.bindPort(2, QStringLiteral("sim"));
-        QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortInUse));
-        QVERIFY(!router.PortOpen());
-        QTRY_VERIFY(!fake);
-        refuse = false;
-        router.setPortOpen(true);
+        QCOMPARE(fake->Settings(), QStringLiteral("4800,N,8,1"));
         QSignalSpy failed(&router, &CommControl::PortFailed);
         fake->fail(CommError(CommError::DeviceLost));
         QVERIFY(failed.size() == 1 && failed.at(0).at(0).value<CommError>().number() == CommError::DeviceLost);
-        QVERIFY(!router.PortOpen());
+        QVERIFY(!router.PortOpen() && !router.CDHolding());
         QCOMPARE(thrownNumber([&] { router.setOutput("x"); }), int(CommError::PortNotOpen));
         QTRY_VERIFY(!fake);
         router.setPortOpen(true);
-        QVERIFY(router.PortOpen());
+        QCOMPARE(fake->openings, QStringList{"COM1 4800,N,8,1 RThreshold=1 DTR=0 RTS=1"});
+        router.setPortOpen(false);
+        QTRY_VERIFY(!fake);
     }
 
-    // Settings reach the device, or change nothing; traffic needs an open port.
-    void settingsReachTheDevice()
+    // Settings reach the device, or change nothing; traffic needs an open
+    // port. Every byte value passes both ways unchanged, also in blocks that
+    // take several reads; with no modem lines to watch, the port sits idle.
+    void pseudoTerminalCarriesEveryByte()
     {
         PseudoTerminal pty;
         QVERIFY(pty.open());
@@ -181,35 +173,23 @@ private Q_SLOTS:
         const auto device = [&] { // on Linux the master reads the terminal side's termios
             termios tio{};
             ::tcgetattr(pty.masterFd(), &tio);
-            return QStringLiteral("%1 %2").arg(cfgetospeed(&tio) == B19200 ? 19200 : 4800).arg(tio.c_cflag & CSTOPB ? 2 : 1);
+            return std::pair(cfgetospeed(&tio), (tio.c_cflag & CSTOPB) != 0); // speed, two stop bits
         };
         QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }) + thrownNumber([&] { comm.Input(); }), 2 * 8012);
         // A pseudo-terminal insists on 8 data bits without parity: Qt sees the refusal.
         comm.setSettings(QStringLiteral("9600,E,7,1"));
         QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::SettingsRejected));
         comm.setSettings(QStringLiteral("19200,N,8,2"));
+        comm.setRTSEnable(false);
+        QSignalSpy failed(&comm, &CommControl::PortFailed), events(&comm, &CommControl::OnComm);
         comm.setPortOpen(true);
-        QCOMPARE(device(), QStringLiteral("19200 2"));
+        QCOMPARE(device(), std::pair(speed_t(B19200), true));
         QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortAlreadyOpen));
         comm.setSettings(QStringLiteral("4800,N,8,1"));
         QCOMPARE(thrownNumber([&] { comm.setSettings(QStringLiteral("9600,N,8")); }), int(CommError::InvalidPropertyValue));
         QCOMPARE(thrownNumber([&] { comm.setSettings(QStringLiteral("9600,E,7,1")); }), int(CommError::SettingsRejected));
-        QVERIFY(comm.Settings() == u"4800,N,8,1"_qs && device() == u"4800 1"_qs && comm.PortOpen());
-        comm.setPortOpen(false);
-        comm.setPortOpen(false); // closing a closed port is harmless
-        QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
-    }
+        QVERIFY(comm.Settings() == u"4800,N,8,1"_qs && device() == std::pair(speed_t(B4800), false));
 
-    // Every byte value passes both ways unchanged, also in blocks that take
-    // several reads; with no modem lines to watch, the port sits idle.
-    void everyBytePassesUnchanged()
-    {
-        PseudoTerminal pty;
-        QVERIFY(pty.open());
-        SerialPortComm comm(pty.path());
-        comm.setRTSEnable(false);
-        QSignalSpy failed(&comm, &CommControl::PortFailed), events(&comm, &CommControl::OnComm);
-        comm.setPortOpen(true);
         QByteArray received; // with no threshold, only taken when asked for
         QVERIFY(PtyIo::write(pty, "quiet"));
         QTRY_COMPARE((received += comm.Input()), QByteArray("quiet"));
@@ -238,46 +218,79 @@ private Q_SLOTS:
         QVERIFY(failed.size() == 1 && !comm.PortOpen());
         // One cause, one wording, whatever errno Qt happened to keep.
         QCOMPARE(failed[0][0].value<CommError>().detail(), pty.path() + u": połączenie zerwane"_qs);
+        comm.setPortOpen(false); // closing a closed port is harmless
     }
 
-    void missingDeviceIsPortNotFound()
+    // A name with no serial port behind it: 8002, naming it and why.
+    void noSerialPortThere()
     {
-        for (const QString &device : {u"/dev/ttyS_modemterm_missing"_qs, u"/nonexistent/ttyUSB0"_qs, u"/dev/null"_qs}) {
-            SerialPortComm comm(device);
-            const QByteArray report = openInChild(device);
-            QVERIFY2(report.startsWith("8002\n") && report.contains('\n' + device.toUtf8() + ':'), report);
-            QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortNotFound));
-            QVERIFY(!comm.PortOpen());
+        const QString notSerial = u"nie jest port szeregowy"_qs;
+        for (const auto &[device, cause] :
+             {std::pair(u"/dev/ttyS_modemterm_missing"_qs, u""_qs), {u"/nonexistent/ttyUSB0"_qs, u""_qs},
+              {u"/dev/null"_qs, u""_qs}, {QDir::tempPath(), u"katalog"_qs}, {u"/dev/tty"_qs, notSerial},
+              {u"/dev/ptmx"_qs, notSerial}, {u"/dev/"_qs + QString(5000, u'x'), u"za długa"_qs}}) {
+            const CommError e = openInChild(device);
+            QVERIFY2(e.number() == CommError::PortNotFound && e.detail().startsWith(device.left(60))
+                         && e.detail().contains(cause) && e.detail().size() < 200,
+                     qPrintable(u"%1 %2"_qs.arg(e.number()).arg(e.detail())));
         }
     }
 
-    // The holder is named, to this program and to another; the first keeps
-    // the device, also after the others gave up.
+    // The holder is named to another program, whichever name reaches the
+    // device: a link and its device share one lock. The first keeps the
+    // device, also after the others gave up.
     void secondOpeningFindsDeviceInUse()
     {
         PseudoTerminal pty;
         QVERIFY(pty.open());
-        SerialPortComm first(pty.path());
-        first.setRThreshold(1);
-        first.setPortOpen(true);
-        const QByteArray holder = "proces " + QByteArray::number(::getpid()); // named by the lock file
-        const QByteArray inUse = "8003\n" + CommError::describe(CommError::PortInUse).toUtf8() + '\n' + pty.path().toUtf8() + ':';
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            SerialPortComm second(pty.path());
-            try {
-                second.setPortOpen(true);
-            } catch (const CommError &e) {
-                QVERIFY2(e.number() == CommError::PortInUse && e.detail().contains(QString::fromUtf8(holder)), qPrintable(e.detail()));
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("modem"));
+        QVERIFY(QFile::link(pty.path(), link));
+        // The lock file, and the holder it names.
+        const QString holder = u"LCK..pts_%1; używa go proces %2"_qs.arg(pty.path().section(u'/', -1)).arg(::getpid());
+        for (const auto &[first, second] : {std::pair(pty.path(), link), {link, pty.path()}}) {
+            SerialPortComm comm(first);
+            comm.setPortOpen(true);
+            for (const QString &name : {second, first}) {
+                const CommError e = openInChild(name);
+                QVERIFY2(e.number() == CommError::PortInUse && e.description() == CommError::describe(e.number())
+                             && e.detail().startsWith(name + u':') && e.detail().contains(holder),
+                         qPrintable(e.detail()));
             }
-            const QByteArray other = openInChild(pty.path());
-            QVERIFY2(other.startsWith(inUse) && other.contains(holder), other);
+            comm.setOutput("ATI\r");
+            QCOMPARE(PtyIo::read(pty, 4), QByteArray("ATI\r"));
         }
-        first.setOutput("ATI\r");
-        QCOMPARE(PtyIo::read(pty, 4), QByteArray("ATI\r"));
-        QByteArray received;
-        connect(&first, &CommControl::OnComm, this, [&] { received += first.Input(); });
-        QVERIFY(PtyIo::write(pty, "OK\r\n"));
-        QTRY_COMPARE(received, QByteArray("OK\r\n"));
+    }
+
+    // Another program's live lock file counts in each common form; a dead
+    // holder's does not, and one that names nobody yet is not blamed on a
+    // program that merely has the device open.
+    void foreignLockFiles()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        const qint32 pid = qint32(::getpid()); // holds the device, and the lock for the child opening it
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(pty.path()).constData(), &st), 0);
+        const QString byName = u"/var/lock/LCK..pts_"_qs + pty.path().section(u'/', -1);
+        const QString byNumber = QString::asprintf("/var/lock/LK.%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev),
+                                                   minor(st.st_rdev));
+        const QByteArray text = QByteArray::number(pid).rightJustified(10) + '\n';
+        const QByteArray binary(reinterpret_cast<const char *>(&pid), 4);
+        const int inUse = CommError::PortInUse;
+        for (const auto &[path, contents, number] :
+             {std::tuple(byName, QByteArray(), -1), {byName, text, inUse}, {byName, binary, inUse},
+              {byNumber, text, inUse}, {byName, QByteArray("2147483647\n"), 0}}) { // beyond any pid: dead
+            QFile lock(path);
+            QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(contents) == contents.size());
+            lock.close();
+            const CommError e = openInChild(pty.path());
+            lock.remove();
+            // The empty one: opened, or refused for the lock file itself.
+            QVERIFY2(number < 0 ? !e.detail().contains(u"używa go")
+                                : e.number() == number && e.detail().contains(number ? QString::number(pid) : QString()),
+                     qPrintable(e.detail()));
+        }
     }
 
     // As root, the refusals an ordinary user meets, in a child that takes a
@@ -298,12 +311,13 @@ private Q_SLOTS:
             QVERIFY(::chown(path.constData(), 0, gid) == 0 && ::chmod(path.constData(), mode_t(mode)) == 0);
             // Held with TIOCEXCL by a program keeping no lock file: EBUSY for all but root.
             QVERIFY(!exclusive || ::ioctl(pty.terminalFd(), TIOCEXCL) == 0);
-            const QList<QByteArray> outcome = openInChild(pty.path(), 65534).split('\n');
-            if (outcome.size() == 1)
+            const CommError e = openInChild(pty.path(), 65534);
+            if (e.number() == -1)
                 QSKIP("this root may not switch to another user (a container without CAP_SETUID)");
-            const int number = exclusive ? CommError::PortInUse : CommError::PermissionDenied;
-            QVERIFY2(outcome[0].toInt() == number && outcome[1] == CommError::describe(number).toUtf8(), outcome[1]);
-            QVERIFY2(outcome[2].startsWith(path + ':') && outcome[2].contains(advice), outcome[2]);
+            QVERIFY2(e.number() == (exclusive ? CommError::PortInUse : CommError::PermissionDenied)
+                         && e.description() == CommError::describe(e.number())
+                         && e.detail().startsWith(pty.path() + u':') && e.detail().contains(advice),
+                     qPrintable(e.detail()));
         }
     }
 
