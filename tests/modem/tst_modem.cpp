@@ -162,16 +162,15 @@ private Q_SLOTS:
         }
     }
 
-    // CTS follows RTS, &C0 holds CD on; dropping DTR drops DSR, and in a
-    // call does what &D says.
+    // DSR follows DTR (on here), CTS follows RTS (off), &C0 holds CD on;
+    // dropping DTR drops DSR, and in a call does what &D says.
     void lines()
     {
         for (const auto &[mode, answer, state] :
              {std::tuple("AT&D2\r", noCarrier, State::Command), {"AT&D0\r", B(), State::Data},
               {"AT&D1\r", ok, State::OnlineCommand}, {"AT&D3S7=40\r", noCarrier, State::Command}}) {
             Rig rig;
-            rig.modem.setRts(true);
-            QVERIFY(rig.send("AT&C0\r") == ok && rig.modem.cd() && rig.modem.cts());
+            QVERIFY(rig.send("AT&C0\r") == ok && rig.modem.cd() && rig.modem.dsr() && !rig.modem.cts());
             rig.send("AT&C1\r" + B(mode));
             QVERIFY(!rig.modem.cd() && rig.call());
             rig.modem.setDtr(false);
@@ -210,8 +209,8 @@ private Q_SLOTS:
     void simulatedComm()
     {
         SimulatedComm comm;
-        QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }) + thrownNumber([&] { comm.Input(); }),
-                 2 * int(CommError::PortNotOpen));
+        QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }) + thrownNumber([&] { comm.Input(); })
+                     + thrownNumber([&] { comm.setPortOpen(false); }), 2 * int(CommError::PortNotOpen));
         QList<int> codes;
         B received;
         connect(&comm, &CommControl::OnComm, this, [&] {
@@ -227,7 +226,7 @@ private Q_SLOTS:
         comm.setDTREnable(true);
         comm.setRTSEnable(true);
         comm.setOutput("AT\r");
-        QVERIFY(comm.DSRHolding() && comm.CTSHolding() && codes.isEmpty());
+        QVERIFY(comm.DSRHolding() && comm.CTSHolding() && codes.isEmpty() && !comm.modem()->outputAvailable());
         QTRY_COMPARE(comm.modem()->outputAvailable(), 9); // "AT\r" echoed and OK wait, unannounced
         comm.setRThreshold(1);
         QTRY_COMPARE(received, "AT\r" + ok);
