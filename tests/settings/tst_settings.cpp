@@ -94,7 +94,7 @@ private Q_SLOTS:
     // Enter closes it.
     void opensOnTheInitialPortQuietly()
     {
-        for (const int port : {0, 1, 2, 3, 4, 5, 42}) {
+        for (const int port : {0, 1, 2, 3, 4, 5, 42, 200}) {
             Dialog d{quint8(port)};
             const QString option = port == 0 ? QString() : port <= 4 ? u"SetCOM%1"_qs.arg(port) : u"SetCOMx"_qs;
             QVERIFY(d.dialog.PortComNR() == port && d.checked() == option);
