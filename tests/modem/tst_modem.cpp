@@ -218,6 +218,7 @@ private Q_SLOTS:
             received += comm.CommEvent() == CommControl::comEvReceive ? comm.Input() : B();
         });
         comm.modem()->setTimeScale(0.0);
+        QCOMPARE(thrownNumber([&] { comm.setSettings("fast"); }), int(CommError::InvalidPropertyValue));
         comm.setDTREnable(false); // both remembered for the opening
         comm.setRTSEnable(false);
         comm.setPortOpen(true);
