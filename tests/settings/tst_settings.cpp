@@ -9,14 +9,10 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include <cmath>
 #include <cstdlib>
 
-using NumberReader::read;
-using NumberReader::readByte;
-
-// "Ustawieni Portu", shown, with a watcher for its warnings; clicks and keys
-// go where a user's would.
+// "Ustawieni Portu", shown, with a watcher for its warnings; keys go where a
+// user's would.
 struct Dialog
 {
     ModalWatcher boxes;
@@ -28,11 +24,7 @@ struct Dialog
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
     }
     QLineEdit *field() { return dialog.findChild<QLineEdit *>(QStringLiteral("txtNRcom")); }
-    void click(const QString &name) // on an option's round mark, or a button
-    {
-        auto *w = dialog.findChild<QAbstractButton *>(name);
-        QTest::mouseClick(w, Qt::LeftButton, {}, qobject_cast<QRadioButton *>(w) ? QPoint(8, w->height() / 2) : QPoint());
-    }
+    void click(const QString &name) { dialog.findChild<QAbstractButton *>(name)->click(); }
     void typeOver(const QString &text)
     {
         QTest::keyClick(field(), Qt::Key_A, Qt::ControlModifier);
@@ -54,7 +46,9 @@ class TestSettings : public QObject
 
 private Q_SLOTS:
     // "text=value" pairs; blanks, signs, exponents (E or D), &H and &O, and
-    // the first character that fits none of it ends the number.
+    // the first character that fits none of it ends the number. Past the
+    // digits a double can use only a trace of the rest is kept: the result is
+    // still the correctly rounded one. A megabyte of anything reads unharmed.
     void reads_data()
     {
         QTest::addColumn<QString>("text");
@@ -66,46 +60,33 @@ private Q_SLOTS:
             const QString pair = QString::fromUtf8(c);
             QTest::newRow(c) << pair.section(u'=', 0, -2) << pair.section(u'=', -1).toDouble();
         }
-        QTest::newRow("embedded NUL") << QString::fromUtf16(u"1\0" "2", 3) << 1.0;
-        QTest::newRow("leading zeros") << QString(100000, u'0') + u'7' << 7.0;
-        QTest::newRow("many fraction zeros") << u"0."_qs + QString(1000, u'0') + u"1e1001"_qs << 1.0;
+        // Long ones are read exactly as the C library reads them.
+        const QString mega(1 << 20, u'9');
+        int row = 0;
+        for (const QString &text :
+             {QString(900, u'3').insert(0, u"0."), QString("123456789").repeated(100).insert(300, u'.'),
+              u"9007199254740993"_qs + QString(800, u'0') + u"1e-801"_qs, u"1."_qs + QString(850, u'0') + u'1',
+              u"0."_qs + QString(1000, u'0') + u"1e1001"_qs, QString(100000, u'0') + u'7', mega, u"1e"_qs + mega,
+              u"1e-"_qs + mega, QString(1 << 20, u' ') + u"42"_qs, QString::fromUtf16(u"1\0" "2", 3)})
+            QTest::addRow("long %d", ++row) << text << std::strtod(text.toLatin1().constData(), nullptr);
     }
 
     void reads()
     {
         QFETCH(QString, text);
         QFETCH(double, value);
-        QCOMPARE(read(text), value);
+        QVERIFY2(NumberReader::read(text) == value, qPrintable(text.left(40))); // exactly: QCOMPARE forgives last bits
     }
 
     // Rounded half to even into a byte; "-" where it does not fit.
     void roundsToByte()
     {
+        const QStringList texts{"3.5", "2.5", "0.5", "-0.5", "-0.6", "2.51", "254.5", "255", "255.5", "300", "-1",
+                                "&HFF", "&H100", "&HFFFFFFFF", "1e999999", "1e-999999", "0e999999"};
         QStringList bytes;
-        for (const char *text : {"3.5", "2.5", "0.5", "-0.5", "-0.6", "2.51", "254.5", "255", "255.5", "300", "-1", "&HFF",
-                                 "&H100", "&HFFFFFFFF", "1e999999", "1e-999999", "9e99999999999999999999999",
-                                 "0e99999999999999999999", "1111111111111111111111111111"}) {
-            const std::optional<quint8> byte = readByte(QString::fromLatin1(text));
-            bytes += byte ? QString::number(*byte) : u"-"_qs;
-        }
-        QCOMPARE(bytes.join(u' '), u"4 2 0 0 - 3 254 255 - - - 255 - - - 0 - 0 -"_qs);
-    }
-
-    // Past the digits a double can use, the reader keeps only a trace of the
-    // rest: the result must still be the correctly rounded one; and a megabyte
-    // of anything reads without harm.
-    void longTextReadsRight()
-    {
-        for (const QString &text : {QString(900, u'3').insert(0, u"0."), QString("123456789").repeated(100).insert(300, u'.'),
-                                    u"9007199254740993"_qs + QString(800, u'0') + u"1e-801"_qs,
-                                    u"1."_qs + QString(850, u'0') + u'1'}) // exactly: QCOMPARE would forgive the last bits
-            QVERIFY2(read(text) == std::strtod(text.toLatin1().constData(), nullptr), qPrintable(text.left(20)));
-        const QString mega = QString(1 << 20, u'9');
-        QVERIFY(std::isinf(read(mega)) && !readByte(mega) && !readByte(u"&H"_qs + QString(1 << 20, u'F')));
-        QVERIFY(!readByte(u"1e"_qs + mega) && readByte(QString(1 << 20, u' ') + u"42"_qs) == 42);
-        for (const QString &zero : {u"1e-"_qs + mega, QString(1 << 20, u'-'), QString(1 << 20, u'.'),
-                                    QString(3, QChar(char16_t(0xD800))) + u'1'})
-            QCOMPARE(readByte(zero), std::optional<quint8>(0));
+        for (const QString &text : texts)
+            bytes += NumberReader::readByte(text) ? QString::number(*NumberReader::readByte(text)) : u"-"_qs;
+        QCOMPARE(bytes.join(u' '), u"4 2 0 0 - 3 254 255 - - - 255 - - - 0 0"_qs);
     }
 
     // The dialog shows the port "Zapisz" would keep: its option, or "COM"
@@ -113,86 +94,60 @@ private Q_SLOTS:
     // Enter closes it.
     void opensOnTheInitialPortQuietly()
     {
-        for (const int port : {0, 1, 2, 3, 4, 5, 42}) {
+        for (const int port : {0, 1, 2, 3, 4, 5, 42, 200}) {
             Dialog d{quint8(port)};
             const QString option = port == 0 ? QString() : port <= 4 ? u"SetCOM%1"_qs.arg(port) : u"SetCOMx"_qs;
-            const QString field = port <= 4 ? u"5"_qs : QString::number(port);
-            QVERIFY(d.dialog.PortComNR() == port && d.checked() == option && d.field()->text() == field);
+            QVERIFY(d.dialog.PortComNR() == port && d.checked() == option);
+            QCOMPARE(d.field()->text(), QString::number(port <= 4 ? 5 : port));
             QCOMPARE(QApplication::focusWidget()->objectName(), option.isEmpty() ? u"SetCOM1"_qs : option);
-            for (QWidget *w : {QApplication::focusWidget(), static_cast<QWidget *>(d.field())}) {
-                QTest::keyClick(w, Qt::Key_Escape);
-                QTest::keyClick(w, Qt::Key_Return);
-            }
-            QTest::qWait(20); // a warning would have been answered by now
-            QVERIFY(d.dialog.isVisible() && d.boxes.count() == 0);
+            QTest::keyClick(d.field(), Qt::Key_Escape);
+            QTest::keyClick(d.field(), Qt::Key_Return);
+            QVERIFY(d.dialog.isVisible() && d.boxes.count() == 0); // a warning is answered inside the key click
         }
     }
 
-    // The field warns whenever it holds no number from 1 to 99, key by key;
-    // a number too large for a byte leaves the choice as it was.
-    void fieldWarnsWhenOutOfRange()
+    // The field chooses "COM" and warns whenever it holds no number from 1 to
+    // 99, key by key. An option keeps the field, and "COM" takes the number
+    // beside it.
+    void fieldAndOptions()
     {
         Dialog d(2);
-        QTest::keyClick(d.field(), Qt::Key_End);
-        QTest::keyClick(d.field(), Qt::Key_Backspace);
+        QTest::keyClick(d.field(), Qt::Key_Backspace); // the cursor stands after the "5"
         QCOMPARE(d.boxes.looks, QStringList{"Ostrzeżenie, warning, OK, over the window"});
-        QStringList seen;
-        for (const char *keys : {"1", "0", "0"}) {
-            QTest::keyClicks(d.field(), QString::fromLatin1(keys));
-            seen += QString::number(d.dialog.PortComNR());
-        }
-        for (const QString &text : {u"99"_qs, u"0"_qs, u" 7"_qs}) {
+        // " 7" warns for its blank, read as 0; "300" at its last key, too large for a byte.
+        for (const QString &text : {u"100"_qs, u"99"_qs, u"0"_qs, u" 7"_qs, u"300"_qs})
             d.typeOver(text);
-            seen += QString::number(d.dialog.PortComNR());
-        }
-        for (const QString &text : {QString(1 << 20, u'9'), u"1e999999"_qs, u"&H"_qs, u"łódź"_qs, QString::fromUtf16(u"\0" "42", 3)}) {
-            d.field()->setText(text);
-            seen += QString::number(d.dialog.PortComNR());
-        }
-        QCOMPARE(seen.join(u' '), u"1 10 100 99 0 7 7 7 0 0 0"_qs); // " 7" warns for its blank read as 0
-        QCOMPARE(d.boxes.texts, QStringList(9, u"Zły zakres wartości"_qs));
-        QVERIFY(d.dialog.isVisible());
-    }
-
-    // Typing and choosing an option: the last one counts, and the option
-    // shown always agrees with the number: typing chooses "COM", and "COM"
-    // takes the number beside it.
-    void lastActionWins()
-    {
-        Dialog d(0);
+        QVERIFY(d.checked() == u"SetCOMx"_qs && d.boxes.texts == QStringList(5, u"Zły zakres wartości"_qs));
         d.typeOver(QStringLiteral("12"));
         d.click(u"SetCOM3"_qs);
         QVERIFY(d.dialog.PortComNR() == 3 && d.field()->text() == u"12"_qs);
-        d.typeOver(QStringLiteral("7"));
-        QVERIFY(d.dialog.PortComNR() == 7 && d.checked() == u"SetCOMx"_qs);
-        d.click(u"SetCOM3"_qs);
         d.click(u"SetCOMx"_qs);
-        QVERIFY(d.dialog.PortComNR() == 7 && d.checked() == u"SetCOMx"_qs && d.boxes.count() == 0);
+        QVERIFY(d.dialog.PortComNR() == 12 && d.boxes.count() == 5 && d.dialog.isVisible());
         // Announced by what it is, not by its frame's title.
         QCOMPARE(QAccessible::queryAccessibleInterface(d.field())->text(QAccessible::Name), u"Numer portu COM"_qs);
     }
 
     // "Zapisz" and "Zastosuj" accept a port in range, and otherwise warn and
-    // stay; "Anuluj" and the title bar's close reject.
+    // stay until corrected; "Anuluj" and the title bar's close reject.
     void buttonsClose()
     {
         for (const QString &button : {u"cmdZapisz"_qs, u"cmdZastosuj"_qs, u"cmdAnuluj"_qs, QString()}) {
-            for (const QString &typed : {u"42"_qs, u"100"_qs, u"0"_qs, u"300"_qs}) { // 300: the 30 held is not what shows
+            // Typing "300" leaves 30 held, which is not what the field shows.
+            for (const QString &typed : {u"42"_qs, u"100"_qs, u"0"_qs, u"300"_qs}) {
                 Dialog d(3);
                 d.typeOver(typed);
                 const qsizetype warnings = d.boxes.count();
                 button.isEmpty() ? void(d.dialog.close()) : d.click(button);
-                const bool accepts = button.startsWith(u"cmdZ");
-                QCOMPARE(d.boxes.count() - warnings, int(accepts && typed != u"42"_qs));
-                QCOMPARE(d.dialog.isVisible(), d.boxes.count() > warnings);
-                if (d.dialog.isVisible()) { // corrected, it closes with the choice
+                const bool accepts = button.startsWith(u"cmdZ"), refused = accepts && typed != u"42"_qs;
+                QVERIFY(d.dialog.isVisible() == refused && d.boxes.count() == warnings + refused);
+                if (refused) {
                     d.click(u"SetCOM2"_qs);
                     d.click(button);
                 }
                 QVERIFY(!d.dialog.isVisible());
                 QCOMPARE(d.dialog.result(), int(accepts ? QDialog::Accepted : QDialog::Rejected));
                 const int held = typed == u"300"_qs ? 30 : typed.toInt();
-                QCOMPARE(int(d.dialog.PortComNR()), !accepts ? held : held == 42 ? 42 : 2);
+                QCOMPARE(int(d.dialog.PortComNR()), !accepts ? held : refused ? 2 : 42);
             }
         }
     }
