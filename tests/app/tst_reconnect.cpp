@@ -60,7 +60,7 @@ private Q_SLOTS:
         }
 
         // COM 3 chosen in the dialog while waiting: its absence is told too,
-        // and it is waited for instead of COM 2.
+        // and it is waited for instead of COM 2 (which never comes back).
         boxes.setDialogHandler([](QWidget *w) {
             w->findChild<QAbstractButton *>(u"SetCOM3"_qs)->click();
             w->findChild<QAbstractButton *>(u"cmdZapisz"_qs)->click();
@@ -68,12 +68,8 @@ private Q_SLOTS:
         t.window->findChild<QAction *>(u"mnuSetPort"_qs)->trigger();
         QCOMPARE(boxes.count(), 4);
         QCOMPARE(boxes.texts.last().section(u'\n', 0, 0), u"Nie mogę otworzyć portu COM 3"_qs);
-        PseudoTerminal old;
         PseudoTerminal chosen;
-        QVERIFY(old.open() && chosen.open());
-        QVERIFY(QFile::remove(link) && QFile::link(old.path(), link));
-        QVERIFY(PtyIo::read(old, 1, 2500).isEmpty());
-        QVERIFY(QFile::link(chosen.path(), dir.filePath(u"other"_qs)));
+        QVERIFY(chosen.open() && QFile::link(chosen.path(), dir.filePath(u"other"_qs)));
         QCOMPARE(PtyIo::read(chosen, 3), QByteArray("AT\r"));
         QCOMPARE(boxes.count(), 4);
     }
