@@ -87,39 +87,42 @@ private Q_SLOTS:
     // A log whose disk is full warns once; the terminal and the other log go on.
     void failingWriteWarnsOnce()
     {
-        // A small disk filling up mid-session where one can be mounted (as
-        // root); elsewhere a disk full from the start.
-        QTemporaryDir dir;
-        QTemporaryDir disk;
-        const bool mounted = ::mount("modemterm-test", qPrintable(disk.path()), "tmpfs", 0, "size=16k") == 0;
-        const auto unmount = qScopeGuard([&] {
-            if (mounted)
-                ::umount(qPrintable(disk.path()));
-        });
-        const QString textLog = mounted ? disk.filePath(u"session.log"_qs) : u"/dev/full"_qs;
-        PseudoTerminal pty;
-        QVERIFY(pty.open());
-        ModalWatcher boxes;
-        const SessionLog::Files files{textLog, dir.filePath(u"raw.log"_qs), false};
-        const auto t = loggingTerminal(pty.path(), files);
-        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+        // A disk full from the start; then, where one can be mounted (as
+        // root), a small disk filling up mid-session.
+        for (const bool smallDisk : {false, true}) {
+            QTemporaryDir dir;
+            QTemporaryDir disk;
+            if (smallDisk && ::mount("modemterm-test", qPrintable(disk.path()), "tmpfs", 0, "size=16k") != 0)
+                break;
+            const auto unmount = qScopeGuard([&] {
+                if (smallDisk)
+                    ::umount(qPrintable(disk.path()));
+            });
+            const QString textLog = smallDisk ? disk.filePath(u"session.log"_qs) : u"/dev/full"_qs;
+            PseudoTerminal pty;
+            QVERIFY(pty.open());
+            ModalWatcher boxes;
+            const SessionLog::Files files{textLog, dir.filePath(u"raw.log"_qs), false};
+            const auto t = loggingTerminal(pty.path(), files);
+            QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
 
-        const FloodText flood;
-        QByteArray sent;
-        for (int round = 1; round <= 3; ++round) {
-            sent += flood.lines(0, 200 * round);
-            QVERIFY(PtyIo::write(pty, flood.lines(0, 200 * round)));
-            QTRY_VERIFY(t->text1()->text().endsWith(flood.shown(200 * round - 1)));
-            QTRY_COMPARE(contents(files.raw), sent);
+            const FloodText flood;
+            QByteArray sent;
+            for (int round = 1; round <= 3; ++round) {
+                sent += flood.lines(0, 200 * round);
+                QVERIFY(PtyIo::write(pty, flood.lines(0, 200 * round)));
+                QTRY_VERIFY(t->text1()->text().endsWith(flood.shown(200 * round - 1)));
+                QTRY_COMPARE(contents(files.raw), sent);
+            }
+            QTRY_COMPARE(boxes.count(), 1);
+            QCOMPARE(boxes.looks.first(), u"Ostrzeżenie, warning, OK, over the window"_qs);
+            const QStringList box = boxes.texts.first().split(u'\n');
+            QCOMPARE(box.first(), u"Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego."_qs);
+            QVERIFY2(box.last().startsWith(textLog + u": "_qs), qPrintable(box.last()));
+
+            t->typeLine(u"ATI"_qs);
+            QCOMPARE(PtyIo::read(pty, 4), QByteArray("ATI\r"));
         }
-        QTRY_COMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.looks.first(), u"Ostrzeżenie, warning, OK, over the window"_qs);
-        const QStringList box = boxes.texts.first().split(u'\n');
-        QCOMPARE(box.first(), u"Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego."_qs);
-        QVERIFY2(box.last().startsWith(textLog + u": "_qs), qPrintable(box.last()));
-
-        t->typeLine(u"ATI"_qs);
-        QCOMPARE(PtyIo::read(pty, 4), QByteArray("ATI\r"));
     }
 };
 
