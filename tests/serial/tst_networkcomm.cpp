@@ -2,7 +2,6 @@
 #include "fakecomm.h"
 #include "networkcomm.h"
 #include "processusage.h"
-#include "telnetcodec.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -10,26 +9,13 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
-QByteArray telnet(std::initializer_list<int> bytes)
+// A COM-PORT subnegotiation as the wire carries it (the server's codes are 100 up).
+QByteArray sub(int code, const QByteArray &value)
 {
-    QByteArray out;
-    for (int b : bytes)
-        out.append(char(b));
-    return out;
+    return "\xff\xfa\x2c" + QByteArray(1, char(code)) + value + "\xff\xf0";
 }
-// A COM-PORT subnegotiation as the wire carries it.
-QByteArray sub(int code, std::initializer_list<int> value)
-{
-    return telnet({255, 250, 44, code}) + telnet(value) + telnet({255, 240});
-}
-const QByteArray DoComPort = telnet({255, 253, 44});
-const QByteArray DontComPort = telnet({255, 254, 44});
 
 // A server the test scripts: one client, every byte it sent kept.
 struct ScriptedServer
@@ -46,10 +32,7 @@ struct ScriptedServer
             QObject::connect(client, &QTcpSocket::readyRead, &server, [this] { heard += client->readAll(); });
         });
     }
-    QString url(const QString &scheme) const
-    {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.serverPort());
-    }
+    QString url(const QString &scheme) const { return u"%1://127.0.0.1:%2"_qs.arg(scheme).arg(server.serverPort()); }
     bool hears(const QByteArray &bytes) { return QTest::qWaitFor([&] { return heard.contains(bytes); }, 5000); }
     bool say(const QByteArray &bytes)
     {
@@ -57,7 +40,7 @@ struct ScriptedServer
     }
 };
 
-// The control under test, gathering what it receives and the line events it raises.
+// The control under test, opened, gathering what it receives and the line events it raises.
 struct Client
 {
     NetworkComm comm;
@@ -75,8 +58,15 @@ struct Client
                 lineEvents << comm.CommEvent();
         });
         comm.setRThreshold(1);
+        comm.setPortOpen(true);
     }
     bool lines() const { return comm.CDHolding() || comm.CTSHolding() || comm.DSRHolding(); }
+    // The number of the one failure reported, if it names `url`.
+    int failure(const QString &url) const
+    {
+        const auto error = failed.first().first().value<CommError>();
+        return error.detail().startsWith(url + u": "_qs) ? error.number() : -1;
+    }
 };
 
 } // namespace
@@ -86,77 +76,41 @@ class tst_NetworkComm : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void codecReassemblesWhateverTheSplit_data()
-    {
-        QTest::addColumn<int>("chunk");
-        QTest::newRow("whole") << 1000;
-        QTest::newRow("byte by byte") << 1;
-        QTest::newRow("in threes") << 3;
-    }
-
-    void codecReassemblesWhateverTheSplit()
-    {
-        QFETCH(int, chunk);
-        // A greeting as ser2net sends it (with an ECHO we refuse), then data
-        // with escaped 0xFF around a modem state whose value is 0xFF itself,
-        // a no-op, a subnegotiation of an option nobody agreed and a line state.
-        const QByteArray server = telnet({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0,
-                                          255, 251, 0, 255, 253, 44})
-                                  + "A" + telnet({255, 255}) + "B" + sub(107, {255, 255}) + telnet({255, 241})
-                                  + "C" + telnet({255, 250, 99, 1, 2, 255, 240}) + "D" + sub(106, {0x60});
-        TelnetCodec codec(TelnetCodec::Role::Client);
-        codec.start();
-        QByteArray data;
-        QByteArray reply;
-        for (qsizetype at = 0; at < server.size(); at += chunk)
-            codec.decode(QByteArrayView(server).sliced(at, qMin<qsizetype>(chunk, server.size() - at)), data, reply);
-        QCOMPARE(data, QByteArray("A\xff" "BCD"));
-        QCOMPARE(reply, telnet({255, 254, 1})); // DONT ECHO, and nothing answered twice
-        QCOMPARE(codec.comPort(), TelnetCodec::ComPort::Agreed);
-        const QList<TelnetCodec::Event> events = codec.takeEvents();
-        QCOMPARE(events.size(), 3);
-        QCOMPARE(events[0].kind, TelnetCodec::Event::Kind::ComPortAgreed);
-        QCOMPARE(events[1].command, quint8(TelnetCodec::NotifyModemState));
-        QCOMPARE(events[1].value, QByteArray("\xff"));
-        QCOMPARE(events[1].at, 3);
-        QCOMPARE(events[2].command, quint8(TelnetCodec::NotifyLineState));
-    }
-
     void linesFollowTheServer()
     {
         ScriptedServer server;
-        Client c(server.url(QStringLiteral("rfc2217")));
-        c.comm.setPortOpen(true);
+        Client c(server.url(u"rfc2217"_qs));
         c.comm.setOutput("AT\xff\r"); // before the connection is even up
-        QVERIFY(server.hears(QByteArray("AT\xff\xff\r")));
-        QVERIFY(server.say(DoComPort));
-        // 9600,N,8,1, DTR and RTS on, as the window asks before opening.
-        QVERIFY(server.hears(sub(1, {0, 0, 0x25, 0x80}) + sub(2, {8}) + sub(3, {1}) + sub(4, {1})
-                             + sub(5, {8}) + sub(5, {11})));
-        QVERIFY(!c.lines());
+        // The offer (BINARY and SUPPRESS-GO-AHEAD both ways, COM-PORT), then the data.
+        QVERIFY(server.hears(QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c") + "AT\xff\xff\r"));
+        // A greeting as ser2net sends it: refusing its ECHO is the only answer;
+        // then 9600,N,8,1, DTR and RTS on, as the window asks before opening.
+        QVERIFY(server.say(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c")));
+        QVERIFY(server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, QByteArray::fromHex("00002580")) + sub(2, "\x08")
+                             + sub(3, "\x01") + sub(4, "\x01") + sub(5, "\x08") + sub(5, "\x0b")));
+        QVERIFY(!c.lines()); // no modem state reported yet
 
-        // CD, DSR and CTS come on, in a report that may arrive in pieces.
-        const QByteArray state = sub(107, {0xB0});
-        QVERIFY(server.say(state.left(5)));
-        QVERIFY(server.say(state.mid(5) + "OK\xff\xff\r\n"));
-        QTRY_COMPARE(c.received, QByteArray("OK\xff\r\n"));
+        // A modem state of 0xFF split inside its escape, around escaped data;
+        // a no-op, an option nobody agreed and a line state carry nothing.
+        const QByteArray state = sub(107, "\xff\xff");
+        QVERIFY(server.say("A\xff\xff" + state.left(5)));
+        QTRY_COMPARE(c.received, QByteArray("A\xff"));
+        QVERIFY(server.say(state.mid(5) + "B\xff\xf1" + "C\xff\xfa\x63\x01\x02\xff\xf0" + "D" + sub(106, "`")));
+        QTRY_COMPARE(c.received, QByteArray("A\xff" "BCD"));
         QVERIFY(c.comm.CDHolding() && c.comm.CTSHolding() && c.comm.DSRHolding());
         std::sort(c.lineEvents.begin(), c.lineEvents.end());
         QCOMPARE(c.lineEvents, (QList<int>{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD}));
 
+        // Nothing is ever acknowledged, and a switch still goes out.
         c.comm.setDTREnable(false);
-        QVERIFY(server.hears(sub(5, {9})));
-        c.comm.setSettings(QStringLiteral("2400,E,7,2"));
-        QVERIFY(server.hears(sub(1, {0, 0, 0x09, 0x60}) + sub(2, {7}) + sub(3, {3}) + sub(4, {2})));
-        QVERIFY(server.say(sub(107, {0x10})));
+        QVERIFY(server.hears(sub(5, "\x09")));
+        QVERIFY(server.say(sub(107, "\x10")));
         QTRY_VERIFY(!c.comm.CDHolding() && !c.comm.DSRHolding() && c.comm.CTSHolding());
 
         // The server going away: the port closes, told once, and nothing spins.
         server.client->close();
         QTRY_COMPARE(c.failed.size(), 1);
-        const auto error = c.failed.first().first().value<CommError>();
-        QCOMPARE(error.number(), int(CommError::DeviceLost));
-        QVERIFY2(error.detail().startsWith(server.url(QStringLiteral("rfc2217")) + ": "), qPrintable(error.detail()));
+        QCOMPARE(c.failure(server.url(u"rfc2217"_qs)), int(CommError::DeviceLost));
         QVERIFY(!c.comm.PortOpen() && !c.lines());
         QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(500) < 200);
         QCOMPARE(c.failed.size(), 1);
@@ -165,82 +119,59 @@ private Q_SLOTS:
     void withoutComPortOnlyBytesPass_data()
     {
         QTest::addColumn<QString>("scheme");
-        QTest::addColumn<QByteArray>("greeting");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QByteArray>("shown");
-        QTest::newRow("COM-PORT refused") << "rfc2217" << DontComPort + sub(107, {0xB0}) + "x"
-                                          << QByteArray("AT\xff\xff\r") << QByteArray("x");
-        QTest::newRow("server never answers") << "rfc2217" << QByteArray("x") << QByteArray("AT\xff\xff\r")
-                                              << QByteArray("x");
-        QTest::newRow("plain TCP") << "socket" << DoComPort + sub(107, {0xB0}) << QByteArray("AT\xff\r")
-                                   << DoComPort + sub(107, {0xB0});
+        QTest::addColumn<QByteArray>("greeting"); // ends in the only data byte, "x"
+        const QByteArray stateAndData = sub(107, "\xb0") + "x";
+        QTest::newRow("COM-PORT refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData;
+        QTest::newRow("server never answers") << u"rfc2217"_qs << QByteArray("x");
+        QTest::newRow("plain TCP") << u"socket"_qs << "\xff\xfd\x2c" + stateAndData;
     }
 
     void withoutComPortOnlyBytesPass()
     {
         QFETCH(QString, scheme);
         QFETCH(QByteArray, greeting);
-        QFETCH(QByteArray, sent);
-        QFETCH(QByteArray, shown);
+        const bool plain = scheme == u"socket"_qs; // no Telnet at all
         ScriptedServer server;
         Client c(server.url(scheme));
-        c.comm.setPortOpen(true);
         c.comm.setOutput("AT\xff\r");
         QVERIFY(server.say(greeting));
-        QTRY_COMPARE(c.received, shown);
-        QVERIFY(server.hears(sent));
+        QTRY_COMPARE(c.received, plain ? greeting : QByteArray("x"));
 
         // A line switch is remembered and changes nothing on the wire.
         c.comm.setDTREnable(false);
         c.comm.setOutput("!");
-        QVERIFY(server.hears("!"));
+        const QByteArray sent = plain ? "AT\xff\r!" : "AT\xff\xff\r!";
+        QVERIFY(server.hears(sent));
         QVERIFY(!c.comm.DTREnable() && !c.lines() && c.lineEvents.isEmpty());
-        QVERIFY2(!server.heard.contains(telnet({255, 250, 44, 5})), server.heard.toHex(' '));
-        if (scheme == QLatin1String("socket"))
-            QCOMPARE(server.heard, QByteArray("AT\xff\r!"));
-    }
-
-    void failedConnectionsReportPortNotFound_data()
-    {
-        QTest::addColumn<bool>("listening");
-        QTest::newRow("refused") << false;
-        QTest::newRow("no answer") << true;
+        QVERIFY2(!server.heard.contains("\xff\xfa\x2c\x05"), server.heard.toHex(' '));
+        QVERIFY(!plain || server.heard == sent);
     }
 
     void failedConnectionsReportPortNotFound()
     {
-        QFETCH(bool, listening);
-        // A loopback port that refuses, or one whose queue is full so that the
-        // handshake never completes.
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof addr;
-        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&addr), length) == 0);
-        QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &length) == 0);
-        std::vector<std::unique_ptr<QTcpSocket>> queued;
-        if (listening) {
-            QVERIFY(::listen(fd, 0) == 0);
-            for (int i = 0; i < 2; ++i) {
-                queued.push_back(std::make_unique<QTcpSocket>());
-                queued.back()->connectToHost(QHostAddress::LocalHost, ntohs(addr.sin_port));
-            }
+        // A loopback port whose queue is full, so that the handshake never
+        // completes; then, closed, one that refuses.
+        QTcpServer server;
+        server.setListenBacklogSize(0);
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.pauseAccepting();
+        QTcpSocket queued[2];
+        for (QTcpSocket &socket : queued)
+            socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        const QString url = u"rfc2217://127.0.0.1:%1"_qs.arg(server.serverPort());
+        for (bool listening : {true, false}) {
+            if (!listening)
+                server.close();
+            Client c(url);
+            QVERIFY(c.comm.PortOpen()); // at once, whatever the outcome
+            c.comm.setOutput("AT\r");
+            QTRY_COMPARE_WITH_TIMEOUT(c.failed.size(), 1, NetworkComm::ConnectTimeoutMs + 5000);
+            QCOMPARE(c.failure(url), int(CommError::PortNotFound));
+            QVERIFY(!c.comm.PortOpen());
+            QCOMPARE(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(c.failed.size(), 1);
         }
-        const QString url = QStringLiteral("rfc2217://127.0.0.1:%1").arg(ntohs(addr.sin_port));
-        Client c(url);
-        c.comm.setPortOpen(true);
-        QVERIFY(c.comm.PortOpen()); // returns at once, whatever the outcome
-        c.comm.setOutput("AT\r");
-        QTRY_COMPARE_WITH_TIMEOUT(c.failed.size(), 1, NetworkComm::ConnectTimeoutMs + 5000);
-        ::close(fd);
-        const auto error = c.failed.first().first().value<CommError>();
-        QCOMPARE(error.number(), int(CommError::PortNotFound));
-        QVERIFY2(error.detail().startsWith(url + ": "), qPrintable(error.detail()));
-        QVERIFY(!c.comm.PortOpen());
-        QCOMPARE(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
-        QCoreApplication::sendPostedEvents();
-        QCOMPARE(c.failed.size(), 1);
     }
 };
 
