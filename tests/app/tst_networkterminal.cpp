@@ -74,12 +74,16 @@ private Q_SLOTS:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const quint16 port = probe.serverPort();
         probe.close();
-        // In the foreground, without lock files, with this configuration only.
+        // In the foreground, without lock files, with its own configuration file.
+        QTemporaryDir dir;
+        QFile config(dir.filePath(u"ser2net.yaml"_qs));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(u"connection: &modem\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                     "  connector: serialdev,%2,9600n81,local\n"_qs.arg(port).arg(pty.path()).toUtf8());
+        config.close();
         QProcess server;
         server.setProcessChannelMode(QProcess::ForwardedChannels);
-        server.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-Y"_qs, u"connection: &modem"_qs, u"-Y"_qs,
-                               u"  accepter: telnet(rfc2217),tcp,127.0.0.1,%1"_qs.arg(port), u"-Y"_qs,
-                               u"  connector: serialdev,%1,9600n81,local"_qs.arg(pty.path())});
+        server.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-c"_qs, config.fileName()});
         // Asked of the kernel: a connection would make ser2net open the device.
         const QByteArray listening = ": 0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0')
                                      + " 00000000:0000 0A ";
@@ -88,7 +92,6 @@ private Q_SLOTS:
             return table.open(QIODevice::ReadOnly) && table.readAll().contains(listening);
         }, 10000));
 
-        QTemporaryDir dir;
         const QString url = u"rfc2217://127.0.0.1:%1"_qs.arg(port);
         QFile raw(dir.filePath(u"raw.log"_qs));
         ModalWatcher boxes;
