@@ -3,6 +3,7 @@
 #include "processusage.h"
 #include "ptyio.h"
 #include "runningterminal.h"
+#include "serialportcomm.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -34,21 +35,16 @@ private Q_SLOTS:
         // There, but held by another program: tried quietly, without a busy loop.
         // COM 3's device is made now, for later: made once the ones below are
         // gone, it could take the name COM 2's link is left pointing at.
-        PseudoTerminal held;
-        PseudoTerminal chosen;
+        PseudoTerminal held, chosen;
         QVERIFY(held.open() && chosen.open());
-        PortRouter other;
-        other.bindPort(2, held.path());
-        other.setCommPort(2);
+        SerialPortComm other(held.path());
         other.setPortOpen(true);
         QVERIFY(QFile::link(held.path(), link));
-        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(2500) < 250);
-        QCOMPARE(boxes.count(), 1);
+        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(2500) < 250 && boxes.count() == 1);
 
         for (int round = 0; round < 2; ++round) {
             PseudoTerminal pty;
-            QVERIFY(pty.open());
-            QVERIFY(QFile::remove(link) && QFile::link(pty.path(), link));
+            QVERIFY(pty.open() && QFile::remove(link) && QFile::link(pty.path(), link));
             QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
             QVERIFY(PtyIo::write(pty, "OK " + QByteArray::number(round) + "\r\n"));
             QTRY_VERIFY(t.text1()->text().endsWith(u"OK %1\n"_qs.arg(round)));
@@ -69,8 +65,7 @@ private Q_SLOTS:
             w->findChild<QAbstractButton *>(u"cmdZapisz"_qs)->click();
         });
         t.window->findChild<QAction *>(u"mnuSetPort"_qs)->trigger();
-        QCOMPARE(boxes.count(), 4);
-        QCOMPARE(boxes.texts.last().section(u'\n', 0, 0), u"Nie mogę otworzyć portu COM 3"_qs);
+        QVERIFY(boxes.count() == 4 && boxes.texts.last().startsWith(u"Nie mogę otworzyć portu COM 3\n"_qs));
         QVERIFY(QFile::link(chosen.path(), dir.filePath(u"other"_qs)));
         QCOMPARE(PtyIo::read(chosen, 3), QByteArray("AT\r"));
         QCOMPARE(boxes.count(), 4);
@@ -91,14 +86,12 @@ private Q_SLOTS:
         t.window->enableReconnect([router](int port) { return router->deviceExists(port); });
         t.start();
         QTRY_COMPARE(boxes.count(), 1);
-        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(3500) < 350); // two tries refused
-        QCOMPARE(boxes.count(), 1);
+        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(3500) < 350 && boxes.count() == 1); // two tries refused
 
         QVERIFY(server.listen(QHostAddress::LocalHost, port));
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
         std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
-        QTRY_COMPARE(client->bytesAvailable(), 3);
-        QCOMPARE(client->readAll(), QByteArray("AT\r"));
+        QTRY_COMPARE(client->peek(4), QByteArray("AT\r"));
         client->close(); // the server goes away: told
         QTRY_COMPARE(boxes.count(), 2);
     }
