@@ -9,16 +9,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    LineSettings settings;
+    LineSettings parsed;
     try {
-        settings = LineSettings::parse(QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)));
+        parsed = LineSettings::parse(QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)));
     } catch (const CommError &error) {
         FUZZ_CHECK(error.number() == CommError::InvalidPropertyValue && !error.description().isEmpty());
         return 0;
     }
-    FUZZ_CHECK(settings.baudRate >= 50 && settings.baudRate <= 4000000);
-    FUZZ_CHECK(settings.dataBits >= 5 && settings.dataBits <= 8);
+    FUZZ_CHECK(parsed.baudRate >= 50 && parsed.baudRate <= 4000000 && parsed.dataBits >= 5 && parsed.dataBits <= 8);
     // Whatever was accepted reads back the same from its own spelling.
-    FUZZ_CHECK(LineSettings::parse(settings.toString()) == settings);
+    FUZZ_CHECK(LineSettings::parse(parsed.toString()) == parsed);
     return 0;
 }

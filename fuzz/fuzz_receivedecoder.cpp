@@ -8,40 +8,23 @@
 #include "fuzzcheck.h"
 #include "receivedecoder.h"
 
-#include <QByteArrayView>
-#include <QString>
-
 #include <algorithm>
 #include <cstdint>
-#include <vector>
 
 namespace {
 
-// A byte that is not part of a line ending shows as one visible character
-// (a tab as a tab), the same wherever it stands.
-QChar shown(std::uint8_t byte)
-{
-    const char c = char(byte);
-    const QString alone = ReceiveDecoder().decode(QByteArrayView(&c, 1));
-    FUZZ_CHECK(alone.size() == 1);
-    FUZZ_CHECK(byte == '\t' ? alone[0] == u'\t' : alone[0].isPrint());
-    return alone[0];
-}
-
-// Decoded byte by byte: CR LF, CR and LF each end a line.
+// Decoded byte by byte: CR LF, CR and LF each end a line; any other byte shows
+// as one visible character (a tab as a tab), the same wherever it stands.
 QString expected(QByteArrayView bytes)
 {
     QString text;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto byte = std::uint8_t(bytes[i]);
-        if (byte == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-            text += u'\n';
-            ++i;
-        } else if (byte == '\r' || byte == '\n') {
-            text += u'\n';
-        } else {
-            text += shown(byte);
-        }
+        if (bytes[i] == '\r' && bytes.sliced(i + 1).startsWith('\n'))
+            continue; // the LF ends the line
+        const bool lineEnd = bytes[i] == '\r' || bytes[i] == '\n';
+        const QString alone = lineEnd ? u"\n"_qs : ReceiveDecoder().decode(bytes.sliced(i, 1));
+        FUZZ_CHECK(alone.size() == 1 && (lineEnd || (bytes[i] == '\t' ? alone[0] == u'\t' : alone[0].isPrint())));
+        text += alone;
     }
     return text;
 }
@@ -52,21 +35,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const std::size_t count = std::min<std::size_t>(data[0] % 8, size - 1);
-    std::vector<std::size_t> sizes(data + 1, data + 1 + count);
-    sizes.push_back(1); // so the chunks move on
-    const QByteArrayView received(data + 1 + count, qsizetype(size - 1 - count));
+    const qsizetype count = std::min<qsizetype>(data[0] % 8, qsizetype(size - 1));
+    QByteArray sizes(reinterpret_cast<const char *>(data + 1), count);
+    sizes += char(1); // so the chunks move on
+    const QByteArrayView received(data + 1 + count, qsizetype(size) - 1 - count);
 
     const QString whole = ReceiveDecoder().decode(received);
     ReceiveDecoder decoder;
     QString chunked;
-    for (qsizetype at = 0, i = 0; at < received.size(); ++i) {
-        const qsizetype n = std::min(qsizetype(sizes[size_t(i) % sizes.size()]), received.size() - at);
+    for (qsizetype at = 0, i = 0, n = 0; at < received.size(); ++i, at += n) {
+        n = std::min(qsizetype(std::uint8_t(sizes[i % sizes.size()])), received.size() - at);
         decoder.decode(received.sliced(at, n), chunked);
-        at += n;
     }
-    FUZZ_CHECK(chunked == whole);
-
-    FUZZ_CHECK(whole == expected(received));
+    FUZZ_CHECK(chunked == whole && whole == expected(received));
     return 0;
 }

@@ -52,11 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArrayView in(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
 
     const Decoded whole = decode(role, in, std::max<qsizetype>(in.size(), 1));
-    FUZZ_CHECK(decode(role, in, chunk) == whole);
-    FUZZ_CHECK(decode(role, in, 1) == whole);
-    FUZZ_CHECK(whole.data.size() <= in.size());
-    // At most one three-byte answer per three-byte command.
-    FUZZ_CHECK(whole.reply.size() <= in.size());
+    FUZZ_CHECK(decode(role, in, chunk) == whole && decode(role, in, 1) == whole);
+    // No more data than came, and at most one three-byte answer per three-byte command.
+    FUZZ_CHECK(whole.data.size() <= in.size() && whole.reply.size() <= in.size());
 
     // The same bytes as data from the other end: nothing but themselves.
     QByteArray wire;
