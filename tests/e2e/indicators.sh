@@ -6,36 +6,28 @@
 source "$(dirname "$0")/lib.sh"
 e2e_init
 
-e2e_start modemterm "$MODEMTERM" --port sim
-app=$E2E_LAST_PID
-win=$(e2e_window "$app" Terminal)
-e2e_focus "$win"
-e2e_geometry "$win"
-e2e_log "window $win at $GX,$GY size ${GW}x$GH"
+e2e_terminal modemterm "$MODEMTERM" --port sim
+e2e_focus "$WIN"
+e2e_geometry "$WIN"
+e2e_wait "the indicator boxes to be painted" e2e_find_top 1 80
+e2e_log "window $WIN at $GX,$GY size ${GW}x$GH, client area top at y=$TOP"
 
-find_top() {
-    e2e_snap
-    TOP=$(e2e_client_top "$SHOT" $((GX + $(e2e_px 787))) "$GY" $((GY + 80)))
-    [ -n "$TOP" ] || { E2E_WHY="no indicator box under the menu bar"; return 1; }
+boxes() { e2e_snap && e2e_boxes_are 1 "$@"; } # CD CTS DSR RTS DTR
+# boxes_seen NAME WHAT CD CTS DSR RTS DTR: waits for the boxes in those colours, keeps the screen as NAME.
+boxes_seen() {
+    e2e_wait "$2" boxes "${@:3}"
+    e2e_keep "$1"
 }
-e2e_wait "the indicator boxes to be painted" find_top
-e2e_log "client area top at y=$TOP"
-
-boxes() { e2e_snap && e2e_boxes_are "$SHOT" "$GX" "$TOP" 1 "$@"; } # CD CTS DSR RTS DTR
-click_box() {
-    local entry name bl bw
-    for entry in "${E2E_BOXES[@]}"; do
-        IFS=: read -r name bl bw <<<"$entry"
-        [ "$name" = "$1" ] && { e2e_click $((GX + $(e2e_px $((bl + bw / 2))))) $((TOP + $(e2e_px 128))); return; }
-    done
-    e2e_fail "no box $1"
+click_box() { # NAME: a click in the middle of that box
+    local name bl bw
+    IFS=: read -r name bl bw < <(printf '%s\n' "${E2E_BOXES[@]}" | grep "^$1:") || e2e_fail "no box $1"
+    e2e_click $((GX + $(e2e_px $((bl + bw / 2))))) $((TOP + $(e2e_px 128)))
 }
 
 # The port opens with DTR and RTS on, so the modem holds DSR and CTS on too.
-e2e_wait "CD green, the other four red" boxes G R R R R
-e2e_keep start
+boxes_seen start "CD green, the other four red" G R R R R
 # Every control named, each line's state told.
-e2e_a11y_expect "$app" Terminal \
+e2e_a11y_expect "$APP" Terminal \
     "filler | CD | nieaktywna" "filler | CTS | aktywna" "filler | DSR | aktywna" \
     "filler | RTS | aktywna" "filler | DTR | aktywna" \
     "label | CD | " "label | CTS | " "label | DSR | " "label | RTS | " "label | DTR | " \
@@ -44,27 +36,22 @@ e2e_a11y_expect "$app" Terminal \
     "menu item | Ustawienia | " "menu item | Portu | " "menu item | Modemu | "
 
 click_box DTR
-e2e_wait "DTR green after a click, DSR following" boxes G R G R G
-e2e_keep dtr-off
-e2e_a11y_expect "$app" Terminal "filler | DTR | nieaktywna" "filler | DSR | nieaktywna" "filler | CD | nieaktywna"
+boxes_seen dtr-off "DTR green after a click, DSR following" G R G R G
+e2e_a11y_expect "$APP" Terminal "filler | DTR | nieaktywna" "filler | DSR | nieaktywna" "filler | CD | nieaktywna"
 click_box DTR
-e2e_wait "DTR red again, DSR following" boxes G R R R R
+boxes_seen dtr-on "DTR red again, DSR following" G R R R R
 click_box RTS
-e2e_wait "RTS green after a click, CTS following" boxes G G R G R
-e2e_keep rts-off
+boxes_seen rts-off "RTS green after a click, CTS following" G G R G R
 click_box RTS
-e2e_wait "RTS red again, CTS following" boxes G R R R R
-e2e_keep rts-on
+boxes_seen rts-on "RTS red again, CTS following" G R R R R
 
 # The clicks moved the focus to a box: click into the text, then dial.
 e2e_click $((GX + GW / 2)) $((TOP + 200))
 e2e_type "ATD123"
 e2e_key Return
-STEP_TIMEOUT=60 e2e_wait "CD red once the call connects" boxes R R R R R
-e2e_keep connected
-e2e_a11y_expect "$app" Terminal "filler | CD | aktywna"
+STEP_TIMEOUT=60 boxes_seen connected "CD red once the call connects" R R R R R
+e2e_a11y_expect "$APP" Terminal "filler | CD | aktywna"
 
 # Dropping DTR hangs up: CD goes green with it.
 click_box DTR
-e2e_wait "DTR, DSR and CD green after DTR drops" boxes G R G R G
-e2e_keep hung-up
+boxes_seen hung-up "DTR, DSR and CD green after DTR drops" G R G R G

@@ -10,14 +10,11 @@ e2e_init
 # layout_holds WINDOW SCALE: whether the screen shows the layout for the
 # window's present size. Sets E2E_WHY.
 layout_holds() {
-    local win=$1 s=$2 tol=1
-    [ "$s" = 1 ] || tol=2
+    local win=$1 s=$2 tol=$(e2e_tol "$2")
     e2e_geometry "$win"
-    e2e_snap
-    TOP=$(e2e_client_top "$SHOT" $((GX + $(e2e_px 787 "$s"))) "$GY" $((GY + $(e2e_px 1500 "$s"))))
-    [ -n "$TOP" ] || { E2E_WHY="no indicator box"; return 1; }
+    e2e_find_top "$s" "$(e2e_px 1500 "$s")" || return 1
     local cw=$GW ch=$((GY + GH - TOP))
-    e2e_boxes_are "$SHOT" "$GX" "$TOP" "$s" G R R R R || return 1
+    e2e_boxes_are "$s" G R R R R || return 1
 
     # Text1's top frame: the first change from the background down a column
     # left of the first box; it runs the whole client width.
@@ -37,8 +34,7 @@ layout_holds() {
 
     # The clock's text (its dark pixels) starts at client width - 800 twips,
     # plus the first glyph's bearing, on the indicator row.
-    local clock clock_left
-    clock=$((GX + cw - $(e2e_px 800 "$s")))
+    local clock=$((GX + cw - $(e2e_px 800 "$s"))) clock_left
     clock_left=$(e2e_region "$SHOT" $((clock - $(e2e_px 450 "$s"))) "$TOP" \
                             $(( $(e2e_px 450 "$s") + 40 )) "$(e2e_px 240 "$s")" |
         awk '{ r = ("0x" substr($3, 1, 2)) + 0; g = ("0x" substr($3, 3, 2)) + 0; b = ("0x" substr($3, 5, 2)) + 0 }
@@ -55,25 +51,22 @@ _resized() { e2e_geometry "$1"; [ "$GW" = "$2" ] && [ "$GH" = "$3" ]; }
 # one resize at 2.
 declare -A resizes=([1]="900x700 1200x900 640x260 1000x400 619x505" [2]="1100x800")
 for s in 1 1.25 1.5 2; do
-    e2e_start "modemterm-x$s" env QT_SCALE_FACTOR="$s" "$MODEMTERM" --port sim
-    app=$E2E_LAST_PID
-    win=$(e2e_window "$app" Terminal)
-    e2e_wait "the layout at scale $s" layout_holds "$win" "$s"
+    e2e_terminal "modemterm-x$s" env QT_SCALE_FACTOR="$s" "$MODEMTERM" --port sim
+    e2e_wait "the layout at scale $s" layout_holds "$WIN" "$s"
     e2e_keep "scale-$s"
     e2e_log "scale $s: $LAYOUT"
-    tol=2 wtol=2
-    [ "$s" != 1 ] || tol=1 wtol=0
+    tol=$(e2e_tol "$s") wtol=$((tol == 1 ? 0 : 2)) # the width exact at scale 1
     e2e_near "$GW" "$(e2e_px 9285 "$s")" $wtol ||
         e2e_fail "scale $s: client width $GW, expected $(e2e_px 9285 "$s")"
     e2e_near $((GY + GH - TOP)) "$(e2e_px 7290 "$s")" $tol ||
         e2e_fail "scale $s: client height $((GY + GH - TOP)), expected $(e2e_px 7290 "$s")"
     for size in ${resizes[$s]:-}; do
-        xdotool windowsize "$win" "${size%x*}" "${size#*x}"
-        e2e_wait "the window at $size" _resized "$win" "${size%x*}" "${size#*x}"
-        e2e_wait "the layout at scale $s, $size" layout_holds "$win" "$s"
+        xdotool windowsize "$WIN" "${size%x*}" "${size#*x}"
+        e2e_wait "the window at $size" _resized "$WIN" "${size%x*}" "${size#*x}"
+        e2e_wait "the layout at scale $s, $size" layout_holds "$WIN" "$s"
         e2e_keep "scale-$s-$size"
         e2e_log "$LAYOUT"
     done
-    kill -TERM "$app"
-    e2e_reap "$app" 10 || e2e_fail "modemterm did not end on SIGTERM"
+    kill -TERM "$APP"
+    e2e_reap "$APP" 10 || e2e_fail "modemterm did not end on SIGTERM"
 done

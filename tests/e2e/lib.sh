@@ -7,7 +7,7 @@ E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
 ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$E2E_NAME
 STEP_TIMEOUT=${E2E_STEP_TIMEOUT:-20}    # seconds for any one awaited condition
 E2E_T0=${EPOCHREALTIME/[.,]/}
-E2E_PIDS=() E2E_XVFB_PID='' E2E_RUNTIME='' E2E_STEP=0 E2E_A11Y=''
+E2E_PIDS=() E2E_RUNTIME='' E2E_STEP=0 E2E_A11Y=''
 
 e2e_log() {
     local cs=$(( (${EPOCHREALTIME/[.,]/} - E2E_T0) / 10000 ))
@@ -17,7 +17,7 @@ e2e_fail() { echo "FAIL: $*" >&2; [ -z "${DISPLAY:-}" ] || e2e_shot failure || t
 
 e2e_cleanup() {
     local rc=$? pid
-    for pid in "${E2E_PIDS[@]}" $E2E_XVFB_PID; do # the X server last
+    for pid in "${E2E_PIDS[@]}"; do # newest first: the X server last
         kill -TERM "$pid" 2>/dev/null || true
         e2e_reap "$pid" 5 || kill -KILL "$pid" 2>/dev/null || true
     done
@@ -31,8 +31,7 @@ e2e_cleanup() {
 e2e_reap() {
     local end=$((SECONDS + $2))
     while kill -0 "$1" 2>/dev/null; do [ "$SECONDS" -lt "$end" ] || return 1; sleep 0.05; done
-    E2E_STATUS=0
-    wait "$1" 2>/dev/null || E2E_STATUS=$?
+    wait "$1" 2>/dev/null && E2E_STATUS=0 || E2E_STATUS=$?
 }
 
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb and a session bus.
@@ -55,15 +54,13 @@ e2e_init() {
     # Sanitizer builds: what the display's system libraries keep until exit.
     export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(realpath "${BASH_SOURCE[0]%/*}")/lsan-x11.supp
     # -displayfd: the server picks a free display and reports it.
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$ART/display" >"$ART/xvfb.log" 2>&1 &
-    E2E_XVFB_PID=$!
+    e2e_start xvfb Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$ART/display"
     e2e_wait "Xvfb to report its display" test -s "$ART/display"
     export DISPLAY=:$(head -n1 "$ART/display")
     e2e_wait "the X server to answer" xprop -root -len 0 _NET_SUPPORTED
     e2e_log "Xvfb on $DISPLAY"
     # The programs publish their accessibility tree through it.
-    dbus-daemon --session --nofork --print-address=5 5>"$ART/session-bus" 2>"$ART/dbus.log" &
-    E2E_PIDS+=("$!")
+    e2e_start dbus dbus-daemon --session --nofork --print-address=5 5>"$ART/session-bus"
     e2e_wait "the session bus" test -s "$ART/session-bus"
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ART/session-bus")
 }
@@ -81,14 +78,33 @@ e2e_wait() {
 
 # e2e_start NAME COMMAND...: runs COMMAND in the background, output to
 # NAME.log, its pid to E2E_LAST_PID.
-e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & E2E_LAST_PID=$!; E2E_PIDS+=("$E2E_LAST_PID"); }
+e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & E2E_LAST_PID=$!; E2E_PIDS=("$E2E_LAST_PID" "${E2E_PIDS[@]}"); }
+# e2e_terminal NAME COMMAND...: starts a terminal program as e2e_start does;
+# APP is its pid, WIN its window "Terminal".
+e2e_terminal() {
+    e2e_start "$@"
+    APP=$E2E_LAST_PID
+    WIN=$(e2e_window "$APP" Terminal)
+}
 
+# e2e_choose PID MENU-KEY SHOT ITEM-KEY...: opens a menu of the focused
+# window by keyboard, keeps a screenshot of it as SHOT, and chooses an item.
+e2e_choose() {
+    e2e_key "$2"
+    e2e_menu_open "$1"
+    e2e_shot "$3"
+    e2e_key "${@:4}"
+}
+# e2e_dismiss PID NAME WINDOW: Enter in the window NAME, which then closes.
+e2e_dismiss() {
+    e2e_focus "$3"
+    e2e_key Return
+    e2e_gone "$1" "$2"
+}
 # e2e_quit PID WINDOW: Plik > Wyjdź by keyboard; the program must end with 0.
 e2e_quit() {
     e2e_focus "$2"
-    e2e_key alt+p
-    e2e_menu_open "$1"
-    e2e_key w
+    e2e_choose "$1" alt+p wyjdz w
     e2e_reap "$1" 20 || e2e_fail "modemterm $1 still runs after Wyjdź"
     [ "$E2E_STATUS" -eq 0 ] || e2e_fail "modemterm $1 ended with status $E2E_STATUS after Wyjdź"
 }
@@ -102,23 +118,21 @@ _e2e_found() { [ -n "$(e2e_windows "$1" "$2")" ]; }
 e2e_window() { e2e_wait "a window named \"$2\"" _e2e_found "$1" "$2"; e2e_windows "$1" "$2" | head -n1; }
 _e2e_absent() { ! _e2e_found "$1" "$2"; }
 e2e_gone() { e2e_wait "the window \"$2\" to close" _e2e_absent "$1" "$2"; }
-_e2e_dropdown() {
+_e2e_dropdown() { # PID: whether one of its windows is a drop-down menu
     local w
     for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q DROPDOWN_MENU && return 0
-    done
-    return 1
+        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null || true
+    done | grep -q DROPDOWN_MENU
 }
 e2e_menu_open() { e2e_wait "a drop-down menu" _e2e_dropdown "$1"; }
 # No window manager gives a new window the focus: the tests do what one would.
 _e2e_focused() { xdotool windowfocus "$1" && [ "$(xdotool getwindowfocus)" = "$1" ]; }
 e2e_focus() { e2e_wait "keyboard focus on window $1" _e2e_focused "$1"; }
 
-# Sets GX GY GW GH to the window's position and size on screen.
+# Sets GX GY GW GH to the window's position and size on screen (lines 2 to 5
+# of xdotool's answer: X, Y, WIDTH, HEIGHT).
 e2e_geometry() {
-    local X='' Y='' WIDTH='' HEIGHT=''
-    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=-?[0-9]+$')"
-    GX=$X GY=$Y GW=$WIDTH GH=$HEIGHT
+    read -r GX GY GW GH < <(xdotool getwindowgeometry --shell "$1" | sed -n '2,5s/.*=//p' | paste -sd' ') || :
     [ -n "$GW" ] || e2e_fail "no geometry for window $1"
 }
 e2e_key() { xdotool key --clearmodifiers --delay 40 "$@"; }
@@ -145,12 +159,10 @@ _e2e_a11y_walk() { # DEST PATH: "role | name | description" per object
 _e2e_a11y_app() {
     [ -n "$E2E_A11Y" ] || E2E_A11Y=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
                                          --method org.a11y.Bus.GetAddress | cut -d"'" -f2)
-    local name
-    for name in $(_e2e_a11y org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
-                      org.a11y.atspi.Accessible.GetChildren | grep -o "':[0-9.]*'" | tr -d "'"); do
-        E2E_A11Y_APP=$name
+    for E2E_A11Y_APP in $(_e2e_a11y org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
+                              org.a11y.atspi.Accessible.GetChildren | grep -o "':[0-9.]*'" | tr -d "'"); do
         _e2e_a11y org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
-            "$name" | grep -qE "[( ]$1,\)" && return 0
+            "$E2E_A11Y_APP" | grep -qE "[( ]$1,\)" && return 0
     done
     return 1
 }
@@ -169,20 +181,20 @@ _e2e_a11y_has() { # WINDOW LINE...: dumps the window's tree to A11Y, checks the 
 # the tree is kept in NN-WINDOW.a11y.txt.
 e2e_a11y_expect() {
     e2e_wait "program $1 on the accessibility bus" _e2e_a11y_app "$1"
-    E2E_STEP=$((E2E_STEP + 1))
-    A11Y=$ART/$(printf %02d "$E2E_STEP")-${2// /-}.a11y.txt
+    _e2e_artifact A11Y "${2// /-}.a11y.txt"
     e2e_wait "the accessible objects of \"$2\"" _e2e_a11y_has "${@:2}"
     e2e_log "a screen reader sees: $2"
 }
 
 # --- screenshots and pixels -------------------------------------------------
 
+# _e2e_artifact VAR NAME: sets VAR to the next numbered artifact, NN-NAME.
+_e2e_artifact() { E2E_STEP=$((E2E_STEP + 1)); printf -v "$1" '%s/%02d-%s' "$ART" "$E2E_STEP" "$2"; }
 # e2e_snap: the screen now to $ART/latest.png (SHOT), for checks repeated until
 # they pass; e2e_keep NAME then keeps it as NN-NAME.png.
 e2e_snap() { SHOT=$ART/latest.png; import -silent -window root "$SHOT"; }
 e2e_keep() {
-    E2E_STEP=$((E2E_STEP + 1))
-    SHOT=$ART/$(printf %02d "$E2E_STEP")-$1.png
+    _e2e_artifact SHOT "$1.png"
     cp "$ART/latest.png" "$SHOT"
     e2e_log "seen: $1"
 }
@@ -200,38 +212,42 @@ e2e_count() { e2e_region "${@:1:5}" | awk -v want=" ${*:6} " 'index(want, " " $3
 # Twips to device pixels: 15 per logical pixel, times the scale factor.
 e2e_px() { awk -v t="$1" -v s="${2:-1}" 'BEGIN { printf "%d", t * s / 15 + 0.5 }'; }
 e2e_near() { local d=$(($1 - $2)); [ "${d#-}" -le "$3" ]; } # ACTUAL EXPECTED TOLERANCE
+# Pixels a place may be off at scale factor SCALE: one, two when fractional
+# scaling rounds twice.
+e2e_tol() { [ "$1" = 1 ] && echo 1 || echo 2; }
 
-# e2e_client_top FILE X Y0 Y1: the first red or green row in column X, the top
-# of an indicator box and so of the client area.
-e2e_client_top() {
-    e2e_region "$1" "$2" "$3" 1 $(($4 - $3 + 1)) | awk '$3 == "FF0000" || $3 == "00FF00" { print $2; exit }'
+# e2e_find_top SCALE DEPTH: a new screenshot, and TOP the first red or green
+# row at most DEPTH pixels below the window's top GY, in the CD box's column:
+# the top of an indicator box and so of the client area.
+e2e_find_top() {
+    e2e_snap
+    TOP=$(e2e_region "$SHOT" $((GX + $(e2e_px 787 "$1"))) "$GY" 1 $(($2 + 1)) |
+        awk '$3 == "FF0000" || $3 == "00FF00" { print $2; exit }')
+    [ -n "$TOP" ] || { E2E_WHY="no indicator box under the menu bar"; return 1; }
 }
 
 # The indicator boxes left to right, name:left:width in twips, 255 high, at the
 # client area's top.
 E2E_BOXES=(CD:480:615 CTS:1920:495 DSR:3360:375 RTS:4560:375 DTR:5640:375)
 
-# e2e_boxes_are FILE LEFT TOP SCALE CD CTS DSR RTS DTR: whether the screenshot
-# shows the boxes at their places in the colours given (R red, G green), for a
-# client area whose top left corner is at LEFT TOP. Sets E2E_WHY.
+# e2e_boxes_are SCALE CD CTS DSR RTS DTR: whether the screenshot SHOT shows
+# the boxes at their places in the colours given (R red, G green), for a
+# client area whose top left corner is at GX TOP. Sets E2E_WHY.
 e2e_boxes_are() {
-    local file=$1 left=$2 top=$3 s=$4 tol=1 i name bl bw start end colour x0 x1 h runs colours=("${@:5}")
-    [ "$s" = 1 ] || tol=2
+    local s=$1 tol=$(e2e_tol "$1") i name bl bw start end colour x0 x1 h runs colours=("${@:2}")
     # The runs of pure red or green along a row through the boxes.
-    mapfile -t runs < <(e2e_region "$file" "$left" $((top + $(e2e_px 128 "$s"))) $(($(e2e_px 6200 "$s") + 1)) 1 |
-        awk '{ col = ($3 == "FF0000" || $3 == "00FF00") ? $3 : "" }
+    mapfile -t runs < <(e2e_region "$SHOT" "$GX" $((TOP + $(e2e_px 128 "$s"))) $(($(e2e_px 6200 "$s") + 1)) 1 |
+        awk '{ col = $3 == "FF0000" ? "R" : $3 == "00FF00" ? "G" : "" }
              col != c || $1 != e + 1 { if (c != "") print s, e, c; c = col; s = $1 }
              { e = $1 } END { if (c != "") print s, e, c }')
     [ ${#runs[@]} -eq 5 ] || { E2E_WHY="${#runs[@]} coloured boxes in a row: ${runs[*]}"; return 1; }
     for i in 0 1 2 3 4; do
         IFS=: read -r name bl bw <<<"${E2E_BOXES[$i]}"
         read -r start end colour <<<"${runs[$i]}"
-        x0=$((left + $(e2e_px "$bl" "$s"))) x1=$((left + $(e2e_px $((bl + bw)) "$s") - 1))
-        e2e_near "$start" "$x0" "$tol" && e2e_near "$end" "$x1" "$tol" ||
-            { E2E_WHY="$name box spans x $start-$end, expected $x0-$x1"; return 1; }
-        [ "$colour" = "$([ "${colours[$i]}" = G ] && echo 00FF00 || echo FF0000)" ] ||
-            { E2E_WHY="$name box is #$colour, expected ${colours[$i]}"; return 1; }
+        x0=$((GX + $(e2e_px "$bl" "$s"))) x1=$((GX + $(e2e_px $((bl + bw)) "$s") - 1))
+        e2e_near "$start" "$x0" "$tol" && e2e_near "$end" "$x1" "$tol" && [ "$colour" = "${colours[$i]}" ] ||
+            { E2E_WHY="$name box spans x $start-$end in $colour, expected $x0-$x1 in ${colours[$i]}"; return 1; }
     done
-    h=$(e2e_count "$file" $((left + $(e2e_px 787 "$s"))) "$top" 1 "$(e2e_px 600 "$s")" FF0000 00FF00)
+    h=$(e2e_count "$SHOT" $((GX + $(e2e_px 787 "$s"))) "$TOP" 1 "$(e2e_px 600 "$s")" FF0000 00FF00)
     e2e_near "$h" "$(e2e_px 255 "$s")" "$tol" || { E2E_WHY="CD box is $h px high, expected $(e2e_px 255 "$s")"; return 1; }
 }

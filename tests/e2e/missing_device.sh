@@ -17,9 +17,7 @@ e2e_shot warning
 # The first line is fixed; a second may name the device and the reason.
 e2e_a11y_expect "$app" "Ostrzeżenie" "alert message | Ostrzeżenie | " \
     "~label \| Nie mogę otworzyć portu COM 2([\\]n.*)? \| "
-e2e_focus "$warning"
-e2e_key Return
-e2e_gone "$app" "Ostrzeżenie"
+e2e_dismiss "$app" "Ostrzeżenie" "$warning"
 win=$(e2e_window "$app" Terminal)
 e2e_geometry "$win"
 # No port: once the window is painted (the white text area shows), nothing

@@ -6,16 +6,14 @@
 # status 0 and frees the port for the next program. With E2E_SER2NET=1 the
 # terminal reaches the tap through the real ser2net, over RFC 2217.
 source "$(dirname "$0")/lib.sh"
-if [ -n "${E2E_SER2NET:-}" ]; then
-    SER2NET=$(PATH=$PATH:/usr/sbin command -v ser2net) ||
-        { echo "SKIP: ser2net is not installed (Debian package ser2net)"; exit 77; }
-fi
+[ -z "${E2E_SER2NET:-}" ] || SER2NET=$(PATH=$PATH:/usr/sbin command -v ser2net) ||
+    { echo "SKIP: ser2net is not installed (Debian package ser2net)"; exit 77; }
 e2e_init
 
 e2e_start modemsim "$MODEMSIM"
 e2e_wait "modemsim to print its terminal" grep -q '^/dev/' "$ART/modemsim.log"
 port=$ART/modem wire=$ART/wire
-e2e_start ptytap "$PTYTAP" "$(head -n1 "$ART/modemsim.log")" "$port" "$wire"
+e2e_start ptytap "$PTYTAP" "$(head -n1 "$ART/modemsim.log")" "$port" 3>"$wire.out" 4>"$wire.in"
 e2e_wait "the tap's port $port" test -L "$port"
 if [ -n "${E2E_SER2NET:-}" ]; then
     # A loopback port nothing listens on; ser2net in the foreground, its own configuration.
@@ -30,25 +28,21 @@ fi
 received() { cat "$wire.in" 2>/dev/null; }
 shown() { printf '%s' "$1" | od -An -c | tr -s ' \n' ' '; } # bytes with C escapes
 sent_is() { # BYTES: whether exactly BYTES went out so far
-    local now
-    now=$(cat "$wire.out" 2>/dev/null; printf x)
+    local now=$(cat "$wire.out" 2>/dev/null; printf x)
     [ "${now%x}" = "$1" ] || { E2E_WHY="sent so far: $(shown "${now%x}")"; return 1; }
 }
 received_count() { # NEEDLE N: whether NEEDLE (no line feed) came N times or more
-    local n
-    n=$(received | grep -a -o -F -- "$1" | wc -l)
+    local n=$(received | grep -a -o -F -- "$1" | wc -l)
     [ "$n" -ge "$2" ] || { E2E_WHY="\"$1\" received $n times"; return 1; }
 }
 
-e2e_start modemterm "$MODEMTERM" --port "$port"
-app=$E2E_LAST_PID
-win=$(e2e_window "$app" Terminal)
+e2e_terminal modemterm "$MODEMTERM" --port "$port"
 # By the modem's answer to the greeting, exactly "AT" CR went out.
 e2e_wait "the modem's OK to the greeting" received_count $'OK\r' 1
 e2e_wait "exactly AT and a carriage return sent" sent_is $'AT\r'
 e2e_shot greeted
 
-e2e_focus "$win"
+e2e_focus "$WIN"
 before=$(received | wc -c)
 e2e_type "ATI"
 e2e_key Return
@@ -57,33 +51,27 @@ e2e_wait "the modem's answer to ATI" received_count $'OK\r' 2
 # The text area, read through the clipboard, ends with what the modem sent
 # since, line endings as the text area shows them.
 answer=$(received | tail -c +$((before + 1)) | perl -0777 -pe 's/\r\n|\r|\n/\n/g'; printf x)
-answer=${answer%x}
 transcript_ends_with_answer() {
     printf '' | xclip -i -selection clipboard
     e2e_key ctrl+a ctrl+c
-    local text
-    text=$(xclip -o -selection clipboard; printf x)
-    text=${text%x}
-    printf '%s' "$text" >"$ART/transcript.txt"
-    [[ "$text" == *"$answer" ]] || { E2E_WHY="text area ends: $(shown "${text: -80}")"; return 1; }
+    xclip -o -selection clipboard >"$ART/transcript.txt" || :
+    local text=$(cat "$ART/transcript.txt"; printf x)
+    [[ "${text%x}" == *"${answer%x}" ]] ||
+        { E2E_WHY="text area ends: $(shown "$(tail -c 80 "$ART/transcript.txt")")"; return 1; }
 }
 e2e_wait "the answer in the text area" transcript_ends_with_answer
 e2e_shot answered
 # Ustawienia > Modemu (the second item) asks for the settings in one write.
-e2e_key alt+u
-e2e_menu_open "$app"
-e2e_key Down Return
+e2e_choose "$APP" alt+u ustawienia Down Return
 e2e_wait "AT&V and a carriage return sent in addition" sent_is $'AT\rATI\rAT&V\r'
 
-e2e_quit "$app" "$win"
+e2e_quit "$APP" "$WIN"
 # The keys of the copy stayed in the unsent line.
 sent_is $'AT\rATI\rAT&V\r' || e2e_fail "bytes sent after Modemu: $E2E_WHY"
 
 # The port is free at once: a second terminal opens it without a warning.
-e2e_start modemterm2 "$MODEMTERM" --port "$port"
-app2=$E2E_LAST_PID
-win2=$(e2e_window "$app2" Terminal)
-[ -z "$(e2e_windows "$app2" "Ostrzeżenie")" ] || e2e_fail "the second terminal could not open the port"
+e2e_terminal modemterm2 "$MODEMTERM" --port "$port"
+[ -z "$(e2e_windows "$APP" "Ostrzeżenie")" ] || e2e_fail "the second terminal could not open the port"
 e2e_wait "the second terminal's greeting" sent_is $'AT\rATI\rAT&V\rAT\r'
 e2e_shot second-terminal
-e2e_quit "$app2" "$win2"
+e2e_quit "$APP" "$WIN"

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// ptytap DEVICE LINK LOG: a new pseudo-terminal, LINK pointing at its terminal
-// side, relayed to DEVICE until DEVICE hangs up. What the program on LINK
-// writes is appended to LOG.out, what DEVICE answers to LOG.in, as it passes.
+// ptytap DEVICE LINK 3>SENT 4>RECEIVED: a new pseudo-terminal, LINK pointing
+// at its terminal side, relayed to DEVICE until DEVICE hangs up. What the
+// program on LINK writes is copied to descriptor 3, what DEVICE answers to
+// descriptor 4, as it passes.
 #include "pseudoterminal.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,19 +14,15 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 4)
-        return std::fprintf(stderr, "usage: ptytap DEVICE LINK LOG\n"), 2;
+    if (argc != 3)
+        return std::fprintf(stderr, "usage: ptytap DEVICE LINK 3>SENT 4>RECEIVED\n"), 2;
     PseudoTerminal tap;
     const int device = ::open(argv[1], O_RDWR | O_NOCTTY);
     termios raw{};
-    const QString log = QString::fromLocal8Bit(argv[3]);
-    QFile out(log + QStringLiteral(".out")), in(log + QStringLiteral(".in"));
-    if (!tap.open() || device < 0 || ::tcgetattr(device, &raw) != 0 || !out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-        || !in.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!tap.open() || device < 0 || ::tcgetattr(device, &raw) != 0)
         return std::perror("ptytap"), 1;
     ::cfmakeraw(&raw);
     ::tcsetattr(device, TCSANOW, &raw);
-    ::unlink(argv[2]);
     if (::symlink(tap.path().toLocal8Bit().constData(), argv[2]) != 0)
         return std::perror("ptytap: symlink"), 1;
 
@@ -37,12 +32,13 @@ int main(int argc, char **argv)
             return std::perror("ptytap: poll"), 1;
         if (fds[0].revents & POLLIN) { // the device blocks until it has taken all
             const QByteArray sent = tap.readAvailable();
-            out.write(sent);
+            if (::write(3, sent.constData(), size_t(sent.size())) != sent.size())
+                return std::perror("ptytap: descriptor 3"), 1;
             for (qsizetype done = 0, n = 0; done < sent.size() && n >= 0; done += std::max<qsizetype>(n, 0))
                 n = ::write(device, sent.constData() + done, size_t(sent.size() - done));
         }
         const ssize_t n = fds[1].revents & POLLIN ? ::read(device, buf, sizeof buf) : 0;
-        if (n > 0 && in.write(buf, n) == n)
+        if (n > 0 && ::write(4, buf, size_t(n)) == n)
             tap.write(QByteArrayView(buf, n));
         if (fds[1].revents & (POLLHUP | POLLERR))
             return std::fprintf(stderr, "ptytap: device hung up\n"), 0;

@@ -13,26 +13,25 @@
 
 // "Ustawieni Portu", shown, with a watcher for its warnings; keys go where a
 // user's would.
-struct Dialog
+struct Dialog : SetCOM
 {
     ModalWatcher boxes;
-    SetCOM dialog;
+    QLineEdit *const field = findChild<QLineEdit *>(QStringLiteral("txtNRcom"));
 
-    explicit Dialog(quint8 initialPort) : dialog(initialPort)
+    explicit Dialog(quint8 initialPort) : SetCOM(initialPort)
     {
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        show();
+        QVERIFY(QTest::qWaitForWindowActive(this));
     }
-    QLineEdit *field() { return dialog.findChild<QLineEdit *>(QStringLiteral("txtNRcom")); }
-    void click(const QString &name) { dialog.findChild<QAbstractButton *>(name)->click(); }
+    void click(const QString &name) { findChild<QAbstractButton *>(name)->click(); }
     void typeOver(const QString &text)
     {
-        QTest::keyClick(field(), Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(field(), text);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, text);
     }
     QString checked()
     {
-        for (QRadioButton *button : dialog.findChildren<QRadioButton *>())
+        for (QRadioButton *button : findChildren<QRadioButton *>())
             if (button->isChecked())
                 return button->objectName();
         return {};
@@ -56,10 +55,8 @@ private Q_SLOTS:
         for (const char *c : {"5=5", "=0", " 7=7", "1 2=12", "\t1\n2 =12", "1\r2=1", "12abc=12", "abc=0", "1,5=1",
                               "1.2.3=1.2", ".5=0.5", ".=0", "+7=7", "- 7=-7", "+-+-=0", "--1=0", "2.5e1=25", "1D2=100",
                               "5E-1=0.5", "1 e + 2=100", "3e=3", "3e-x=3", "e5=0", "&H10=16", "& h 1f=31", "&HFG=15",
-                              "&O17=15", "&O78=7", "&H=0", "&=0", "&X1=0", "-&H1=0", "ąę12=0", "3ł4=3", "١٢=0"}) {
-            const QString pair = QString::fromUtf8(c);
-            QTest::newRow(c) << pair.section(u'=', 0, -2) << pair.section(u'=', -1).toDouble();
-        }
+                              "&O17=15", "&O78=7", "&H=0", "&=0", "&X1=0", "-&H1=0", "ąę12=0", "3ł4=3", "١٢=0"})
+            QTest::newRow(c) << QString::fromUtf8(c).section(u'=', 0, -2) << QByteArray(c).split('=').last().toDouble();
         // Long ones are read exactly as the C library reads them.
         const QString mega(1 << 20, u'9');
         int row = 0;
@@ -92,64 +89,55 @@ private Q_SLOTS:
     // The dialog shows the port "Zapisz" would keep: its option, or "COM"
     // with its number, chosen and focused; no warning, and neither Escape nor
     // Enter closes it.
-    void opensOnTheInitialPortQuietly()
+    void optionsFieldAndButtons()
     {
         for (const int port : {0, 1, 2, 3, 4, 5, 42, 200}) {
             Dialog d{quint8(port)};
             const QString option = port == 0 ? QString() : port <= 4 ? u"SetCOM%1"_qs.arg(port) : u"SetCOMx"_qs;
-            QVERIFY(d.dialog.PortComNR() == port && d.checked() == option);
-            QCOMPARE(d.field()->text(), QString::number(port <= 4 ? 5 : port));
+            QVERIFY(d.PortComNR() == port && d.checked() == option);
+            QCOMPARE(d.field->text(), QString::number(port <= 4 ? 5 : port));
             QCOMPARE(QApplication::focusWidget()->objectName(), option.isEmpty() ? u"SetCOM1"_qs : option);
-            QTest::keyClick(d.field(), Qt::Key_Escape);
-            QTest::keyClick(d.field(), Qt::Key_Return);
-            QVERIFY(d.dialog.isVisible() && d.boxes.count() == 0); // a warning is answered inside the key click
+            QTest::keyClick(d.field, Qt::Key_Escape);
+            QTest::keyClick(d.field, Qt::Key_Return);
+            QVERIFY(d.isVisible() && d.boxes.count() == 0); // a warning is answered inside the key click
         }
-    }
 
-    // The field chooses "COM" and warns whenever it holds no number from 1 to
-    // 99, key by key. An option keeps the field, and "COM" takes the number
-    // beside it.
-    void fieldAndOptions()
-    {
-        Dialog d(2);
-        QTest::keyClick(d.field(), Qt::Key_Backspace); // the cursor stands after the "5"
-        QCOMPARE(d.boxes.looks, QStringList{"Ostrzeżenie, warning, OK, over the window"});
-        // " 7" warns for its blank, read as 0; "300" at its last key, too large for a byte.
-        for (const QString &text : {u"100"_qs, u"99"_qs, u"0"_qs, u" 7"_qs, u"300"_qs})
-            d.typeOver(text);
-        QVERIFY(d.checked() == u"SetCOMx"_qs && d.boxes.texts == QStringList(5, u"Zły zakres wartości"_qs));
-        d.typeOver(QStringLiteral("12"));
-        d.click(u"SetCOM3"_qs);
-        QVERIFY(d.dialog.PortComNR() == 3 && d.field()->text() == u"12"_qs);
-        d.click(u"SetCOMx"_qs);
-        QVERIFY(d.dialog.PortComNR() == 12 && d.boxes.count() == 5 && d.dialog.isVisible());
-        // Announced by what it is, not by its frame's title.
-        QCOMPARE(QAccessible::queryAccessibleInterface(d.field())->text(QAccessible::Name), u"Numer portu COM"_qs);
-    }
-
-    // "Zapisz" and "Zastosuj" accept a port in range, and otherwise warn and
-    // stay until corrected; "Anuluj" and the title bar's close reject.
-    void buttonsClose()
-    {
+        // "Zapisz" and "Zastosuj" accept a port in range, and otherwise warn
+        // and stay until corrected; "Anuluj" and the title bar's close reject.
         for (const QString &button : {u"cmdZapisz"_qs, u"cmdZastosuj"_qs, u"cmdAnuluj"_qs, QString()}) {
             // Typing "300" leaves 30 held, which is not what the field shows.
             for (const QString &typed : {u"42"_qs, u"100"_qs, u"0"_qs, u"300"_qs}) {
                 Dialog d(3);
-                d.typeOver(typed);
-                const qsizetype warnings = d.boxes.count();
-                button.isEmpty() ? void(d.dialog.close()) : d.click(button);
+                d.typeOver(typed); // a warning for each but 42
+                button.isEmpty() ? void(d.close()) : d.click(button);
                 const bool accepts = button.startsWith(u"cmdZ"), refused = accepts && typed != u"42"_qs;
-                QVERIFY(d.dialog.isVisible() == refused && d.boxes.count() == warnings + refused);
+                QVERIFY(d.isVisible() == refused && d.boxes.count() == (typed != u"42"_qs) + refused);
                 if (refused) {
                     d.click(u"SetCOM2"_qs);
                     d.click(button);
                 }
-                QVERIFY(!d.dialog.isVisible());
-                QCOMPARE(d.dialog.result(), int(accepts ? QDialog::Accepted : QDialog::Rejected));
+                QVERIFY(!d.isVisible() && d.result() == (accepts ? QDialog::Accepted : QDialog::Rejected));
                 const int held = typed == u"300"_qs ? 30 : typed.toInt();
-                QCOMPARE(int(d.dialog.PortComNR()), !accepts ? held : refused ? 2 : 42);
+                QCOMPARE(int(d.PortComNR()), !accepts ? held : refused ? 2 : 42);
             }
         }
+
+        // The field chooses "COM" and warns whenever it holds no number from 1
+        // to 99, key by key. An option keeps the field, and "COM" takes the
+        // number beside it.
+        Dialog d(2);
+        QTest::keyClick(d.field, Qt::Key_Backspace); // the cursor stands after the "5"
+        QCOMPARE(d.boxes.looks, QStringList{"Ostrzeżenie, warning, OK, over the window"});
+        // " 7" warns for its blank, read as 0; "300" at its last key, too large for a byte.
+        for (const QString &text : {u"100"_qs, u"99"_qs, u"0"_qs, u" 7"_qs, u"300"_qs, u"12"_qs})
+            d.typeOver(text);
+        QVERIFY(d.checked() == u"SetCOMx"_qs && d.boxes.texts == QStringList(5, u"Zły zakres wartości"_qs));
+        d.click(u"SetCOM3"_qs);
+        QVERIFY(d.PortComNR() == 3 && d.field->text() == u"12"_qs);
+        d.click(u"SetCOMx"_qs);
+        QVERIFY(d.PortComNR() == 12 && d.boxes.count() == 5 && d.isVisible());
+        // Announced by what it is, not by its frame's title.
+        QCOMPARE(QAccessible::queryAccessibleInterface(d.field)->text(QAccessible::Name), u"Numer portu COM"_qs);
     }
 };
 

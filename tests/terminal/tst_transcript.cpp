@@ -2,6 +2,7 @@
 #include "transcript.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cmath>
@@ -35,31 +36,6 @@ QString randomText(QRandomGenerator &rng, int maxLength, int newlinePercent)
     return s;
 }
 
-// Every line's text, start and width, and x/positionAtX at sample points.
-void verifyAgainst(const Transcript &t, const QString &model, QRandomGenerator &rng)
-{
-    QCOMPARE(t.text(), model);
-    const QStringList lines = model.split(u'\n');
-    QCOMPARE(t.lineCount(), lines.size());
-    qsizetype start = 0;
-    qreal maxWidth = 0;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QCOMPARE(t.lineStart(i), start);
-        QCOMPARE(t.lineText(i), lines[i]);
-        QCOMPARE(t.lineWidth(i), widthOf(lines[i]));
-        maxWidth = std::max(maxWidth, widthOf(lines[i]));
-        for (int k = 0; k < 3 && !lines[i].isEmpty(); ++k) {
-            // Up to the line break, which belongs to the line it ends.
-            const qsizetype p = qsizetype(rng.bounded(int(lines[i].size()) + 1));
-            QCOMPARE(t.lineAt(start + p), i);
-            QCOMPARE(t.x(start + p), widthOf(QStringView(lines[i]).left(p)));
-            QCOMPARE(t.positionAtX(i, t.x(start + p)), start + p);
-        }
-        start += lines[i].size() + 1;
-    }
-    QCOMPARE(t.maxLineWidth(), maxWidth);
-}
-
 } // namespace
 
 class TestTranscript : public QObject
@@ -68,8 +44,9 @@ class TestTranscript : public QObject
 
 private Q_SLOTS:
     // Random appends, inserts and removals against a plain string, with limits
-    // small enough that text keeps leaving from the top: the text, its lines
-    // and their widths, and the absolute numbering of what is kept.
+    // small enough that text keeps leaving from the top: the text, every
+    // line's start, text and width, x and positionAtX at sample points, and
+    // the absolute numbering of what is kept.
     void randomEditsMatchAModel()
     {
         // The line and character limits, how often a line break comes, how often an edit is no append.
@@ -82,15 +59,13 @@ private Q_SLOTS:
             qint64 dropped = 0, droppedLines = 0;
             for (int step = 0; step < 400; ++step) {
                 const int op = int(rng.bounded(100));
+                auto where = qScopeGuard([&] { qWarning() << "limits" << maxLines << maxChars << "step" << step; });
+                const bool append = op >= editPercent;
                 const qsizetype at = qsizetype(rng.bounded(int(model.size()) + 1));
-                if (op >= editPercent) {
-                    const QString s = randomText(rng, 997, newlinePercent);
-                    t.append(s);
-                    model += s;
-                } else if (op < editPercent / 2) {
-                    const QString s = randomText(rng, 30, 20);
-                    t.insert(at, s);
-                    model.insert(at, s);
+                if (append || op < editPercent / 2) {
+                    const QString s = append ? randomText(rng, 997, newlinePercent) : randomText(rng, 30, 20);
+                    append ? t.append(s) : t.insert(at, s);
+                    model.insert(append ? model.size() : at, s);
                 } else {
                     const qsizetype n = qsizetype(rng.bounded(int(model.size() - at) + 1));
                     t.remove(at, n);
@@ -105,11 +80,26 @@ private Q_SLOTS:
                 dropped += cut;
                 droppedLines += model.left(cut).count(u'\n');
                 model.remove(0, cut);
-                verifyAgainst(t, model, rng);
-                QCOMPARE(t.origin(), dropped);
-                QCOMPARE(t.firstLineNumber(), droppedLines);
-                if (QTest::currentTestFailed())
-                    return void(qWarning() << "limits" << maxLines << maxChars << "step" << step << "operation" << op);
+                QCOMPARE(t.text(), model);
+                QCOMPARE(std::pair(t.origin(), t.firstLineNumber()), std::pair(dropped, droppedLines));
+                const QStringList lines = model.split(u'\n');
+                QCOMPARE(t.lineCount(), lines.size());
+                qsizetype start = 0;
+                qreal maxWidth = 0;
+                for (qsizetype i = 0; i < lines.size(); start += lines[i++].size() + 1) {
+                    QCOMPARE(std::tuple(t.lineStart(i), t.lineText(i).toString(), t.lineWidth(i)),
+                             std::tuple(start, lines[i], widthOf(lines[i])));
+                    maxWidth = std::max(maxWidth, widthOf(lines[i]));
+                    for (int k = 0; k < 3 && !lines[i].isEmpty(); ++k) {
+                        // Up to the line break, which belongs to the line it ends.
+                        const qsizetype p = start + qsizetype(rng.bounded(int(lines[i].size()) + 1));
+                        QCOMPARE(std::pair(t.lineAt(p), t.x(p)),
+                                 std::pair(i, widthOf(QStringView(model).sliced(start, p - start))));
+                        QCOMPARE(t.positionAtX(i, t.x(p)), p);
+                    }
+                }
+                QCOMPARE(t.maxLineWidth(), maxWidth);
+                where.dismiss();
             }
         }
     }
@@ -121,12 +111,10 @@ private Q_SLOTS:
         Transcript t;
         t.setAdvanceFunction([](char32_t c) { return c > 0xFFFF ? 10.0 : advanceOf(c); }, tabStop);
         t.append(QString::fromUtf8("a\t\xF0\x9F\x98\x80" "b\t\tc"));
-        QCOMPARE(t.x(7), 32.0);
-        QCOMPARE(t.positionAtX(0, 7.0), 2);
-        QCOMPARE(t.positionAtX(0, 7.0, /*floor*/ true), 1);
-        QCOMPARE(t.x(4), 18.0);
-        QCOMPARE(t.positionAtX(0, 11.0), 2); // nearer the pair's start
-        QCOMPARE(t.positionAtX(0, 15.0), 4); // nearer its end, never its middle
+        QCOMPARE(std::tuple(t.x(4), t.x(7)), std::tuple(18.0, 32.0));
+        // At 7 the nearest position, and the last one at most 7; a pair's start is nearer 11, its end 15.
+        QCOMPARE((QList<qsizetype>{t.positionAtX(0, 7.0), t.positionAtX(0, 7.0, true), t.positionAtX(0, 11.0),
+                                   t.positionAtX(0, 15.0)}), (QList<qsizetype>{2, 1, 2, 4}));
     }
 };
 
