@@ -3,7 +3,6 @@
 #include "devicelock.h"
 #include "floodtext.h"
 #include "modalwatcher.h"
-#include "oknoterma.h"
 #include "portrouter.h"
 #include "processusage.h"
 #include "ptyio.h"
@@ -12,9 +11,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSerialPortInfo>
-#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <csignal>
 #include <cstring>
@@ -26,16 +23,14 @@ class TestStartup : public QObject
 {
     Q_OBJECT
 
-    // The window as main() builds and starts it from a command line.
+    // The window as main() builds and starts it, on the port a command line names.
     struct Terminal : RunningTerminal
     {
         ModalWatcher boxes;
-        explicit Terminal(const QString &port) : RunningTerminal(configured(port)) { start(); }
-        static PortRouter *configured(const QString &port)
+        explicit Terminal(const QString &port, PortRouter *router = new PortRouter) : RunningTerminal(router)
         {
-            auto *router = new PortRouter;
             CommandLine::parse({QStringLiteral("modemterm"), QStringLiteral("--port"), port}).configure(*router);
-            return router;
+            start();
         }
     };
 
@@ -44,10 +39,7 @@ class TestStartup : public QObject
     static std::pair<int, QString> run(const QStringList &args)
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})
-            env.remove(QString::fromLatin1(name));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(QProcessEnvironment()); // none at all, so no display either
         p.start(QStringLiteral(MODEMTERM_BINARY), args);
         if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit)
             return {-1, {}};
@@ -55,80 +47,69 @@ class TestStartup : public QObject
     }
 
 private Q_SLOTS:
-    // What a command line runs on, or how it is refused, with the exit status.
+    // What a command line runs on (the port, then the extras asked for), or
+    // how it is refused. The program itself shows help and version without a
+    // display, and a refusal on standard error with status 2.
     void commandLine_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("outcome"); // the port to run on, or what the refusal names
-        QTest::addColumn<int>("exitCode");    // -1: not run
-        for (const auto &[args, outcome, exitCode] :
-             {std::tuple(QStringList(), "", -1), {QStringList{"--port", "/dev/ttyUSB0"}, "/dev/ttyUSB0", -1},
-              {QStringList{"--port=/dev/pts/3"}, "/dev/pts/3", -1}, {QStringList{"--port", "COM5"}, "COM5", -1},
-              {QStringList{"--port", "sim"}, "sim", -1}, {QStringList{"--speed"}, "nieznana opcja „--speed”", 2},
-              {QStringList{"-x"}, "„-x”", -1}, {QStringList{"-platform", "xcb"}, "„-platform”", -1},
-              {QStringList{"--port"}, "--port", 2}, {QStringList{"--port", ""}, "--port", -1},
-              {QStringList{"--port", "--help"}, "„--help”", -1}, {QStringList{"--port", "sim", "--port", "COM1"}, "--port", -1},
-              {QStringList{"COM1"}, "„COM1”", -1}, {QStringList{"--help"}, "rfc2217://HOST:PORT", 0},
-              {QStringList{"--version"}, "modemterm " MODEMTERM_VERSION "\n", 0},
+        QTest::addColumn<QString>("args");    // split at blanks
+        QTest::addColumn<QString>("outcome"); // what it runs on, or what the program prints or names
+        for (const auto &[args, outcome] :
+             {std::pair("", ""), {"--port=/dev/pts/3", "/dev/pts/3"}, {"--speed", "nieznana opcja „--speed”"},
+              {"-x", "„-x”"}, {"-platform xcb", "„-platform”"}, {"--port", "--port"}, {"--port=", "--port"},
+              {"--port --help", "„--help”"}, {"--port sim --port COM1", "--port"}, {"COM1", "„COM1”"},
+              {"--help", "rfc2217://HOST:PORT"}, {"--version", "modemterm " MODEMTERM_VERSION "\n"},
               // Ports served over the network.
-              {QStringList{"--port", "rfc2217://lab-pi.local:2217"}, "rfc2217://lab-pi.local:2217", -1},
-              {QStringList{"--port=socket://[::1]:65535"}, "socket://[::1]:65535", -1},
-              {QStringList{"--port", "rfc2217://host"}, "portu TCP", -1},
-              {QStringList{"--port", "socket://host:0"}, "od 1 do 65535", -1},
-              {QStringList{"--port", "rfc2217://host:99999"}, "od 1 do 65535", 2},
-              {QStringList{"--port", "rfc2217://:2217"}, "hosta", -1},
-              {QStringList{"--port", "rfc2217://::1:2217"}, "nawiasach", -1},
-              {QStringList{"--port", "telnet://host:23"}, "„telnet://host:23”", -1},
+              {"--port rfc2217://lab-pi.local:2217", "rfc2217://lab-pi.local:2217"},
+              {"--port=socket://[::1]:65535", "socket://[::1]:65535"}, {"--port rfc2217://host", "portu TCP"},
+              {"--port socket://host:0", "od 1 do 65535"}, {"--port rfc2217://host:99999", "od 1 do 65535"},
+              {"--port rfc2217://:2217", "hosta"}, {"--port rfc2217://::1:2217", "nawiasach"},
+              {"--port telnet://host:23", "„telnet://host:23”"},
               // The session log.
-              {QStringList{"--log"}, "--log", -1}, {QStringList{"--log", "a", "--log", "b"}, "--log", -1},
-              {QStringList{"--log-raw", "--reconnect"}, "„--reconnect”", -1},
-              {QStringList{"--log", "a", "--log-raw", "./a"}, "--log-raw", -1},
-              {QStringList{"--timestamps", "--log-raw", "b"}, "--timestamps", -1}})
-            QTest::newRow(qPrintable(args.join(u' '))) << args << QString::fromUtf8(outcome) << exitCode;
+              {"--log", "--log"}, {"--log a --log b", "--log"}, {"--log-raw --reconnect", "„--reconnect”"},
+              {"--log a --log-raw ./a", "--log-raw"}, {"--timestamps --log-raw b", "--timestamps"},
+              {"--log a.log --timestamps --log-raw=b.bin --reconnect", "a.log b.bin timestamps reconnect"}})
+            QTest::newRow(*args ? args : "none") << QString::fromUtf8(args) << QString::fromUtf8(outcome);
     }
 
     void commandLine()
     {
-        QFETCH(QStringList, args);
+        QFETCH(QString, args);
         QFETCH(QString, outcome);
-        QFETCH(int, exitCode);
-        const CommandLine cl = CommandLine::parse(QStringList{QStringLiteral("modemterm")} + args);
-        const bool runs = cl.action == CommandLine::Action::Run;
-        QVERIFY2(runs ? cl.port == outcome : cl.message.contains(outcome), qPrintable(runs ? cl.port : cl.message));
-        QVERIFY(cl.action != CommandLine::Action::Fail || cl.message.contains(QStringLiteral("modemterm --help")));
-        QVERIFY(!runs || (cl.log.isEmpty() && cl.rawLog.isEmpty() && !cl.timestamps && !cl.reconnect));
-        if (exitCode < 0)
+        const QStringList argv = args.split(u' ', Qt::SkipEmptyParts);
+        const CommandLine cl = CommandLine::parse(QStringList{QStringLiteral("modemterm")} + argv);
+        if (cl.action == CommandLine::Action::Run) {
+            const QStringList runsOn{cl.port, cl.log, cl.rawLog, cl.timestamps ? u"timestamps"_qs : QString(),
+                                     cl.reconnect ? u"reconnect"_qs : QString()};
+            QCOMPARE(runsOn.join(u' ').simplified(), outcome);
             return;
-        // The program itself: --help and --version need no display; a refusal goes to stderr.
-        const auto [status, out] = run(args);
-        QCOMPARE(status, exitCode);
-        QVERIFY2(args != QStringList{"--version"} ? out.contains(outcome) : out == outcome, qPrintable(out));
+        }
+        const auto [status, out] = run(argv);
+        QCOMPARE(status, cl.action == CommandLine::Action::Fail ? 2 : 0);
+        QVERIFY2(args != u"--version"_qs ? out.contains(outcome) : out == outcome, qPrintable(out));
+        QVERIFY(status == 0 || out.endsWith(QStringLiteral("Spróbuj „modemterm --help”.\n")));
     }
 
-    // The opt-in extras: read from the command line, a log that cannot be
-    // opened refused at start, and the ports present listed (parsed against
-    // what Qt finds here), one a line.
-    void extras()
+    // A log that cannot be opened is refused at start; the ports present are
+    // listed (parsed against what Qt finds here), one a line.
+    void badLogAndPortList()
     {
-        const CommandLine cl = CommandLine::parse({"modemterm", "--log", "a.log", "--timestamps", "--log-raw=b.bin", "--reconnect"});
-        QVERIFY(cl.action == CommandLine::Action::Run && cl.log == u"a.log"_qs && cl.rawLog == u"b.bin"_qs);
-        QVERIFY(cl.timestamps && cl.reconnect);
         const auto [badLog, complaint] = run({QStringLiteral("--log"), QStringLiteral("/nonexistent/dir/session.log")});
         QVERIFY2(badLog == 2 && complaint.startsWith(u"modemterm: nie mogę otworzyć dziennika „/nonexistent/dir/"_qs),
                  qPrintable(complaint));
 
         const auto [listed, out] = run({QStringLiteral("--list-ports")});
-        QCOMPARE(listed, 0);
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY2(!ports.isEmpty() || out == u"Nie znaleziono żadnego portu szeregowego.\n"_qs, qPrintable(out));
-        QCOMPARE(lines.size(), qMax(ports.size(), 1));
+        QVERIFY2(listed == 0 && lines.size() == qMax(ports.size(), 1), qPrintable(out));
+        QVERIFY(!ports.isEmpty() || out == u"Nie znaleziono żadnego portu szeregowego.\n"_qs);
+        const auto hex = [](quint16 id) { return u"%1"_qs.arg(id, 4, 16, QLatin1Char('0')); };
         for (const QSerialPortInfo &port : ports) {
             const QStringList fields = lines.filter(port.systemLocation() + u'\t').value(0).split(u'\t');
             QCOMPARE(fields.size(), 6);
             QVERIFY(fields[1] == u'-' || QFileInfo(fields[1]).canonicalFilePath() == QFileInfo(fields[0]).canonicalFilePath());
             QCOMPARE(fields[2], !port.hasVendorIdentifier() ? u"-"_qs
-                                    : u"%1:%2"_qs.arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0')).arg(port.productIdentifier(), 4, 16, QLatin1Char('0')));
+                                    : hex(port.vendorIdentifier()) + u':' + hex(port.productIdentifier()));
             QVERIFY(fields[5] == u"wolny"_qs || fields[5].startsWith(u"zajęty: proces "_qs));
         }
     }
@@ -165,14 +146,14 @@ private Q_SLOTS:
     void greetsTheSimulatedModem()
     {
         Terminal t(QStringLiteral("sim"));
-        QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().endsWith(QStringLiteral("OK\n")), 10000);
         t.typeLine(QStringLiteral("ATI"));
         QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().contains(QStringLiteral("MODEMTERM SIMULATED MODEM")), 10000);
         QVERIFY(t.window->close() && t.boxes.count() == 0);
     }
 
     // The device goes away in the middle of a flood: one warning naming it,
-    // the text that came stays whole and in order, the window runs on idle.
+    // the text that came stays whole and in order, the window runs on idle
+    // and closes without another warning.
     void farEndVanishingMidFlood()
     {
         PseudoTerminal pty;
@@ -187,10 +168,7 @@ private Q_SLOTS:
         QTRY_COMPARE(t.boxes.count(), 1);
         const QString lost = QStringLiteral("Nieznany błąd nr 8022 ") + CommError::describe(CommError::DeviceLost);
         QVERIFY2(t.boxes.texts.first().startsWith(lost + u'\n' + pty.path() + u':'), qPrintable(t.boxes.texts.first()));
-        QSignalSpy ticks(t.window->findChild<QTimer *>(QStringLiteral("Timer1")), &QTimer::timeout);
-        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, 5000);
-        const qint64 cpuMs = ProcessUsage::cpuMsWhileEventLoopRuns(300);
-        QVERIFY2(cpuMs < 100, qPrintable(QStringLiteral("%1 ms of CPU in 300 ms").arg(cpuMs)));
+        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(300) < 100); // no busy loop
 
         const QString received = t.text1()->text();
         const qsizetype whole = received.lastIndexOf(u'\n') + 1;
@@ -198,9 +176,7 @@ private Q_SLOTS:
         QVERIFY(whole >= 2'000'000 - FloodText::LineBytes && flood.shownChars(lines) == whole);
         QCOMPARE(flood.tailLength(QStringView(received).first(whole), lines - 1), whole);
         QVERIFY(flood.shown(lines).startsWith(received.sliced(whole)));
-        t.typeLine(QStringLiteral("ATI"));
-        QVERIFY(t.window->close() && t.text1()->text().startsWith(received)); // the typing shows after it
-        QVERIFY(t.boxes.count() == 2 && t.boxes.texts.last().startsWith(u"Nieznany błąd nr 8012 "_qs));
+        QVERIFY(t.window->close() && t.boxes.count() == 1);
     }
 };
 

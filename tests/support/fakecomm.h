@@ -16,7 +16,7 @@
 class FakeComm : public CommControl
 {
 public:
-    enum Operation { SetSettings, OpenPort, ClosePort, SetOutput, SetDTR };
+    enum Operation { SetSettings, OpenPort, ClosePort, SetOutput, SetDTR, TakeInput };
 
     // Not the settings the terminal uses, so an opening before they are set shows.
     explicit FakeComm(QObject *parent = nullptr) : CommControl(parent) { CommControl::setSettings(u"1200,E,7,2"_qs); }
@@ -33,7 +33,6 @@ public:
     QList<QByteArray> writes;
     // "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1" for each successful opening.
     QStringList openings;
-    int closings = 0;
 
     void setSettings(const QString &s) override { check(SetSettings), CommControl::setSettings(s); }
     void setPortOpen(bool open) override
@@ -44,26 +43,23 @@ public:
         if (open)
             openings += QStringLiteral("COM%1 %2 RThreshold=%3 DTR=%4 RTS=%5")
                             .arg(CommPort()).arg(Settings()).arg(RThreshold()).arg(DTREnable()).arg(RTSEnable());
-        closings += !open && m_open;
         m_open = open;
     }
     bool PortOpen() const override { return m_open; }
-    void setOutput(const QByteArray &bytes) override { check(SetOutput), requireOpen(), writes.append(bytes); }
-    QByteArray Input() override { return requireOpen(), std::exchange(m_input, {}); }
+    void setOutput(const QByteArray &bytes) override { check(SetOutput, true), writes.append(bytes); }
+    QByteArray Input() override { return check(TakeInput, true), std::exchange(m_input, {}); }
     bool CDHolding() const override { return m_open && m_cd; }
     bool CTSHolding() const override { return m_open && m_cts; }
     bool DSRHolding() const override { return m_open && m_dsr; }
     void setDTREnable(bool on) override { check(SetDTR), CommControl::setDTREnable(on); }
 
 private:
-    void check(Operation op)
+    // Throws the failure set for `op`; else, for an operation that needs the port open, PortNotOpen.
+    void check(Operation op, bool needsOpen = false)
     {
         if (m_failures.contains(op))
             throw m_failures.take(op);
-    }
-    void requireOpen() const
-    {
-        if (!m_open)
+        if (needsOpen && !m_open)
             throw CommError(CommError::PortNotOpen);
     }
 

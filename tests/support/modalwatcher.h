@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QStringList>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -10,10 +13,12 @@
 // while a test runs; any other modal window goes to the handler, or is rejected.
 class ModalWatcher : public QObject
 {
-    Q_OBJECT
-
 public:
-    explicit ModalWatcher(QObject *parent = nullptr);
+    explicit ModalWatcher(QObject *parent = nullptr) : QObject(parent)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
+        m_timer.start(10);
+    }
 
     // Each box's text, and how it looked: "title, icon, buttons", and
     // ", over the window" when it had a visible parent.
@@ -24,7 +29,31 @@ public:
     void setDialogHandler(std::function<void(QWidget *)> handler) { m_handler = std::move(handler); }
 
 private:
-    void poll();
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            const char *icon = box->icon() == QMessageBox::Warning ? "warning"
+                : box->icon() == QMessageBox::Information          ? "information" : "another icon";
+            texts += box->text();
+            looks += box->windowTitle() + u", "_qs + QLatin1String(icon)
+                + (box->standardButtons() == QMessageBox::Ok ? u", OK"_qs : u", other buttons"_qs)
+                + (box->parentWidget() && box->parentWidget()->isVisible() ? u", over the window"_qs : QString());
+            box->buttons().isEmpty() ? box->reject() : box->buttons().first()->click();
+            return;
+        }
+        if (modal->property("modalWatcherSeen").toBool())
+            return; // the handler is still working with it
+        modal->setProperty("modalWatcherSeen", true);
+        // Outside this slot: Qt does not fire a timer from within its own slot,
+        // and the handler may bring up boxes.
+        QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
+            if (target)
+                m_handler ? m_handler(target) : void(target->close());
+        });
+    }
 
     QTimer m_timer;
     std::function<void(QWidget *)> m_handler;

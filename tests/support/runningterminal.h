@@ -9,14 +9,15 @@
 
 #include <memory>
 
-// The terminal window as main() builds it, on a PortRouter. start() opens the
-// port and shows the window, as the program starts; keeping it apart from
-// construction lets a test set the window up (or watch for warnings) first.
+// The terminal window as main() builds it, on a PortRouter (or on another
+// serial control). start() opens the port and shows the window, as the program
+// starts; keeping it apart from construction lets a test set the window up (or
+// watch for warnings) first.
 struct RunningTerminal
 {
     std::unique_ptr<OknoTerma> window;
 
-    explicit RunningTerminal(PortRouter *router) : window(std::make_unique<OknoTerma>(router)) {}
+    explicit RunningTerminal(CommControl *comm) : window(std::make_unique<OknoTerma>(comm)) {}
     void start()
     {
         window->Form_Load();
