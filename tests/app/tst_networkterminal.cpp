@@ -16,7 +16,7 @@
 // The whole window on ports served over the network: modemsim serving its
 // modem, with real lines, and the real ser2net in front of a pseudo-terminal
 // the test plays the modem on, both over RFC 2217.
-class tst_NetworkTerminal : public QObject
+class TestNetworkTerminal : public QObject
 {
     Q_OBJECT
 
@@ -112,5 +112,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_NetworkTerminal)
+QTEST_MAIN(TestNetworkTerminal)
 #include "tst_networkterminal.moc"

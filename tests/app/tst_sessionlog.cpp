@@ -36,7 +36,7 @@ std::unique_ptr<RunningTerminal> loggingTerminal(const QString &device, const Se
 } // namespace
 
 // The session log on a whole terminal window fed through a real pseudo-terminal.
-class tst_SessionLog : public QObject
+class TestSessionLog : public QObject
 {
     Q_OBJECT
 
@@ -115,5 +115,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_SessionLog)
+QTEST_MAIN(TestSessionLog)
 #include "tst_sessionlog.moc"

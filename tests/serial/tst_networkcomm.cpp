@@ -63,7 +63,7 @@ struct Client
 
 } // namespace
 
-class tst_NetworkComm : public QObject
+class TestNetworkComm : public QObject
 {
     Q_OBJECT
 
@@ -158,5 +158,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_NetworkComm)
+QTEST_GUILESS_MAIN(TestNetworkComm)
 #include "tst_networkcomm.moc"
