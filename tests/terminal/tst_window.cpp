@@ -280,6 +280,11 @@ private Q_SLOTS:
             QCOMPARE(uchar(CodePage::fromUnicode(CodePage::toUnicode(b))), b);
         }
         QCOMPARE(CodePage::fromUnicode(QStringView(u"ąż€ßñ→😀")), QByteArray("\xB9\xBF\x80\xDF????"));
+        // Under a flood older text leaves: at most 100,000 lines and 16 million characters stay.
+        f.comm->receive(QByteArray(100'000, '\n'));
+        QVERIFY(f.text1()->lineCount() <= 100'000);
+        f.comm->receive(QByteArray(16'000'001, 'x'));
+        QVERIFY(f.text1()->textLength() <= 16'000'000);
     }
 
     // Each Enter sends what was collected in one write; the text area still
