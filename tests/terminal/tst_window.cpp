@@ -370,6 +370,7 @@ private Q_SLOTS:
         QCOMPARE(QStringList(captions.values()).join(u' ').trimmed(), u"CD CTS DSR RTS DTR"_qs);
         const QFont font = f.text1()->font();
         QVERIFY(font.family() == u"Times New Roman"_qs && font.pointSizeF() == 8.25 && font.weight() == QFont::Normal);
+        QCOMPARE(f.window->menuBar()->actions().first()->menu()->actions().size(), 2); // About, Wyjdź, nothing between
         f.choose(u"&Plik"_qs, u"&About"_qs);
         QCOMPARE(f.boxes.looks, QStringList{"About, information, OK, over the window"});
         QVERIFY(f.boxes.texts.first().startsWith(QStringLiteral("Solvane\nmodemterm " MODEMTERM_VERSION)));
