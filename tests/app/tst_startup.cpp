@@ -55,8 +55,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("args");    // split at blanks
         QTest::addColumn<QString>("outcome"); // what it runs on, or what the program prints or names
         for (const auto &[args, outcome] :
-             {std::pair("", ""), {"--port=/dev/pts/3", "/dev/pts/3"}, {"--speed", "nieznana opcja „--speed”"},
-              {"-x", "„-x”"}, {"-platform xcb", "„-platform”"}, {"--port", "--port"}, {"--port=", "--port"},
+             {std::pair("", ""), {"--port=/dev/pts/3", "/dev/pts/3"}, {"--port COM5", "COM5"},
+              {"--speed", "nieznana opcja „--speed”"}, {"-x", "„-x”"}, {"-platform xcb", "„-platform”"},
+              {"--port", "--port"}, {"--port=", "--port"},
               {"--port --help", "„--help”"}, {"--port sim --port COM1", "--port"}, {"COM1", "„COM1”"},
               {"--help", "rfc2217://HOST:PORT"}, {"--version", "modemterm " MODEMTERM_VERSION "\n"},
               // Ports served over the network.

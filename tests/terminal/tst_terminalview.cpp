@@ -118,9 +118,12 @@ private Q_SLOTS:
     {
         ShownView s;
         s.view.appendText(u"first\n\tsecond line\nthird ąę");
-        for (qsizetype p = 0; p <= s.view.textLength(); ++p)
-            QCOMPARE(s.view.positionAt(s.view.positionRect(p).center()), p);
-        // Beyond a line's end maps to its end; below the text to its last line.
+        for (qsizetype p = 0; p <= s.view.textLength(); ++p) { // anywhere from the top to the bottom of its line
+            const QRect r = s.view.positionRect(p);
+            QCOMPARE(std::pair(s.view.positionAt(r.topLeft()), s.view.positionAt(r.bottomLeft())), std::pair(p, p));
+        }
+        // Beyond a line's end maps to its end; above the text to its first line, below it to its last.
+        QCOMPARE(s.view.positionAt(QPoint(250, -20)), 5);
         QCOMPARE(s.view.positionAt(QPoint(250, s.view.positionRect(0).center().y())), 5);
         QCOMPARE(s.view.positionAt(QPoint(0, 190)), s.view.text().lastIndexOf(u'\n') + 1);
 

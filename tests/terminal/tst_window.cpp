@@ -169,7 +169,7 @@ private Q_SLOTS:
     // control finished reporting it. The terminal goes on without a port: a
     // write is shown as failed, and what was refused is not sent to a port
     // opened later; switches are remembered for it but shown on no box; keys
-    // typed in a box are not collected.
+    // typed in a box are not collected. "Modemu" is refused too; the clock goes on.
     void lostPortAndALaterOne()
     {
         WindowFixture f;
@@ -182,7 +182,10 @@ private Q_SLOTS:
         f.click("PicDTR");
         f.click("PicRTS");
         QTest::keyClicks(f.child("PicDSR"), u"XY\r"_qs);
-        QCOMPARE(f.boxes.texts.mid(1), QStringList{warning(CommError::PortNotOpen)});
+        f.choose(u"&Ustawienia"_qs, u"Modemu"_qs);
+        QCOMPARE(f.boxes.texts.mid(1), QStringList(2, warning(CommError::PortNotOpen)));
+        const QString time = qobject_cast<QLabel *>(f.child("Zegar"))->text();
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QLabel *>(f.child("Zegar"))->text() != time, 3000);
         QVERIFY(f.seen().contains(u"CD? CTS? DSR? RTS? DTR?"_qs));
         f.window->OtworzCOM();
         f.typeLine(u"X"_qs);
@@ -277,6 +280,11 @@ private Q_SLOTS:
             QCOMPARE(uchar(CodePage::fromUnicode(CodePage::toUnicode(b))), b);
         }
         QCOMPARE(CodePage::fromUnicode(QStringView(u"ąż€ßñ→😀")), QByteArray("\xB9\xBF\x80\xDF????"));
+        // Under a flood older text leaves: at most 100,000 lines and 16 million characters stay.
+        f.comm->receive(QByteArray(100'000, '\n'));
+        QVERIFY(f.text1()->lineCount() <= 100'000);
+        f.comm->receive(QByteArray(16'000'001, 'x'));
+        QVERIFY(f.text1()->textLength() <= 16'000'000);
     }
 
     // Each Enter sends what was collected in one write; the text area still
@@ -362,6 +370,7 @@ private Q_SLOTS:
         QCOMPARE(QStringList(captions.values()).join(u' ').trimmed(), u"CD CTS DSR RTS DTR"_qs);
         const QFont font = f.text1()->font();
         QVERIFY(font.family() == u"Times New Roman"_qs && font.pointSizeF() == 8.25 && font.weight() == QFont::Normal);
+        QCOMPARE(f.window->menuBar()->actions().first()->menu()->actions().size(), 2); // About, Wyjdź, nothing between
         f.choose(u"&Plik"_qs, u"&About"_qs);
         QCOMPARE(f.boxes.looks, QStringList{"About, information, OK, over the window"});
         QVERIFY(f.boxes.texts.first().startsWith(QStringLiteral("Solvane\nmodemterm " MODEMTERM_VERSION)));
