@@ -77,7 +77,8 @@ private Q_SLOTS:
                               "50,M,6,1=50,M,6,1", "4000000,S,8,2=4000000,S,8,2", "49,N,8,1!prędkość",
                               "4000001,N,8,1!prędkość", "9600.5,N,8,1!prędkość", "9600,None,8,1!parzystość",
                               "9600,N,eight,1!bitów danych", "9600,N,9,1!bitów danych", "9600,N,8,2.5!bitów stopu",
-                              "9600,N,8!czterech pól", "9600,N,8,1,!czterech pól"}) {
+                              "9600,N,8!czterech pól", "9600,N,8,1,!czterech pól", "9600,,8,1!parzystość",
+                              "9600,N,8,0!bitów stopu"}) {
             const bool valid = QByteArray(c).contains('=');
             const QStringList parts = QString::fromUtf8(c).split(valid ? u'=' : u'!');
             try {
@@ -119,7 +120,9 @@ private Q_SLOTS:
         router.setRTSEnable(false);
         QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortInUse));
         QVERIFY(!router.PortOpen());
+        QCOMPARE(thrownNumber([&] { router.setOutput("x"); }), int(CommError::PortNotOpen));
         router.setPortOpen(true);
+        QCOMPARE(thrownNumber([&] { router.setCommPort(2); }), int(CommError::PortAlreadyOpen));
         QCOMPARE(fake->openings, QStringList{"COM1 2400,E,7,1 RThreshold=1 DTR=1 RTS=0"});
         QList<int> codes;
         QByteArray received;
@@ -159,6 +162,7 @@ private Q_SLOTS:
             return std::pair(cfgetospeed(&tio), (tio.c_cflag & CSTOPB) != 0); // speed, two stop bits
         };
         QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }) + thrownNumber([&] { comm.Input(); }), 2 * 8012);
+        QCOMPARE(thrownNumber([&] { comm.setRThreshold(-1); }), int(CommError::InvalidPropertyValue));
         // A pseudo-terminal insists on 8 data bits without parity: Qt sees the refusal.
         comm.setSettings(QStringLiteral("9600,E,7,1"));
         QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::SettingsRejected));
