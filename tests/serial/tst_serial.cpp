@@ -93,7 +93,8 @@ private Q_SLOTS:
 
     // Port numbers name devices, as bound or by the usual naming. A failed
     // opening leaves the port closed. A special name builds its back end with
-    // what was set while closed; what is set while open reaches it at once;
+    // what was set while closed; what is set while open reaches it at once,
+    // and what it refuses is not kept;
     // it is disposed of once failed, and what was set is kept for the next
     // opening.
     void routerDrivesItsBackEnd()
@@ -138,6 +139,8 @@ private Q_SLOTS:
         QVERIFY(router.DSRHolding() && router.CDHolding() && !router.CTSHolding());
         router.setOutput("ATA\r");
         router.setSettings(QStringLiteral("4800,N,8,1"));
+        fake->failOn(FakeComm::SetSettings, CommError(CommError::SettingsRejected)); // kept out of the next opening
+        QCOMPARE(thrownNumber([&] { router.setSettings(QStringLiteral("300,N,8,1")); }), int(CommError::SettingsRejected));
         router.setDTREnable(false);
         router.setRTSEnable(true);
         QVERIFY(fake->writes == QList<QByteArray>{"ATA\r"} && !fake->DTREnable() && fake->RTSEnable());
