@@ -77,7 +77,8 @@ private Q_SLOTS:
                               "50,M,6,1=50,M,6,1", "4000000,S,8,2=4000000,S,8,2", "49,N,8,1!prędkość",
                               "4000001,N,8,1!prędkość", "9600.5,N,8,1!prędkość", "9600,None,8,1!parzystość",
                               "9600,N,eight,1!bitów danych", "9600,N,9,1!bitów danych", "9600,N,8,2.5!bitów stopu",
-                              "9600,N,8!czterech pól", "9600,N,8,1,!czterech pól"}) {
+                              "9600,N,8!czterech pól", "9600,N,8,1,!czterech pól", "9600,,8,1!parzystość",
+                              "9600,N,8,0!bitów stopu"}) {
             const bool valid = QByteArray(c).contains('=');
             const QStringList parts = QString::fromUtf8(c).split(valid ? u'=' : u'!');
             try {
@@ -92,7 +93,8 @@ private Q_SLOTS:
 
     // Port numbers name devices, as bound or by the usual naming. A failed
     // opening leaves the port closed. A special name builds its back end with
-    // what was set while closed; what is set while open reaches it at once;
+    // what was set while closed; what is set while open reaches it at once,
+    // and what it refuses is not kept;
     // it is disposed of once failed, and what was set is kept for the next
     // opening.
     void routerDrivesItsBackEnd()
@@ -119,7 +121,9 @@ private Q_SLOTS:
         router.setRTSEnable(false);
         QCOMPARE(thrownNumber([&] { router.setPortOpen(true); }), int(CommError::PortInUse));
         QVERIFY(!router.PortOpen());
+        QCOMPARE(thrownNumber([&] { router.setOutput("x"); }), int(CommError::PortNotOpen));
         router.setPortOpen(true);
+        QCOMPARE(thrownNumber([&] { router.setCommPort(2); }), int(CommError::PortAlreadyOpen));
         QCOMPARE(fake->openings, QStringList{"COM1 2400,E,7,1 RThreshold=1 DTR=1 RTS=0"});
         QList<int> codes;
         QByteArray received;
@@ -135,6 +139,8 @@ private Q_SLOTS:
         QVERIFY(router.DSRHolding() && router.CDHolding() && !router.CTSHolding());
         router.setOutput("ATA\r");
         router.setSettings(QStringLiteral("4800,N,8,1"));
+        fake->failOn(FakeComm::SetSettings, CommError(CommError::SettingsRejected)); // kept out of the next opening
+        QCOMPARE(thrownNumber([&] { router.setSettings(QStringLiteral("300,N,8,1")); }), int(CommError::SettingsRejected));
         router.setDTREnable(false);
         router.setRTSEnable(true);
         QVERIFY(fake->writes == QList<QByteArray>{"ATA\r"} && !fake->DTREnable() && fake->RTSEnable());
@@ -159,6 +165,7 @@ private Q_SLOTS:
             return std::pair(cfgetospeed(&tio), (tio.c_cflag & CSTOPB) != 0); // speed, two stop bits
         };
         QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }) + thrownNumber([&] { comm.Input(); }), 2 * 8012);
+        QCOMPARE(thrownNumber([&] { comm.setRThreshold(-1); }), int(CommError::InvalidPropertyValue));
         // A pseudo-terminal insists on 8 data bits without parity: Qt sees the refusal.
         comm.setSettings(QStringLiteral("9600,E,7,1"));
         QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::SettingsRejected));
