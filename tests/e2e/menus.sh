@@ -23,9 +23,10 @@ e2e_choose "$APP" alt+u ustawienia Return
 dialog=$(e2e_window "$APP" "Ustawieni Portu")
 e2e_focus "$dialog"
 e2e_geometry "$dialog"
+[ "$GW,$GH" = "$(e2e_px 6615),$(e2e_px 4050)" ] || e2e_fail "the dialog is ${GW}x$GH, expected 441x270"
 [ -z "$(e2e_windows "$APP" "Ostrzeżenie")" ] || e2e_fail "a warning came with the dialog"
 e2e_shot dialog
-e2e_a11y_expect "$APP" "Ustawieni Portu" "dialog | Ustawieni Portu | " \
+e2e_a11y_expect "$APP" "Ustawieni Portu" "dialog | Ustawieni Portu | " "panel | Frame1 | " \
     "radio button | COM 1 | " "radio button | COM 2 | " "radio button | COM 3 | " \
     "radio button | COM 4 | " "radio button | COM | " "~text \| [^|]+ \| .*" \
     "push button | Zapisz | " "push button | Zastosuj | " "push button | Anuluj | "

@@ -78,7 +78,7 @@ private Q_SLOTS:
         row("not a command is silent", "\rhello\rAT\r", ok);
         // An error drops the rest of its line (Q1 here).
         row("numeric", "ATV0\rAT\rATJQ1\rATI2\r", "0\r0\r4\rROM OK\r\n0\r");
-        row("quiet keeps info", "ATQ1\rAT\rATJ\rATI2\r", "\r\nROM OK\r\n");
+        row("quiet keeps info", "ATQ1\rAT\rATJ\rATI1I2\r", "\r\n241\r\n\r\nROM OK\r\n");
         row("S4 frames", "ATS4=33\r", "\r!OK\r!"), row("S3 ends lines", "ATS3=64\rAT@", "@\nOK@\n@\nOK@\n");
         row("register writes", "ATS7=30S0=255S12=\rATS7?S0?S12?\r", ok + "\r\n030\r\n\r\n255\r\n\r\n000\r\n" + ok);
         // A/ repeats the last command line, not one refused as too long.
@@ -108,16 +108,18 @@ private Q_SLOTS:
         QVERIFY(!rig.modem.cd() && !rig.modem.carrier());
     }
 
-    // Any key aborts a dial; a dial string may hold tone, pulse, pauses,
-    // waits and punctuation; a call raises CD. The echo service echoes lines
-    // and hangs up on "bye"; escaped to commands, the call stays until ATH. A
-    // ring is answered by ATA, or by the modem at the ring S0 says; the
-    // callback service rings back.
+    // Any key aborts a dial, but not a line feed after its carriage return;
+    // a dial string may hold tone, pulse, pauses, waits and punctuation; a
+    // call raises CD. The echo service echoes lines and hangs up on "bye";
+    // escaped to commands, the call stays until ATH. A ring is answered by
+    // ATA, or by the modem at the ring S0 says; the callback service rings
+    // back.
     void calls()
     {
         Rig rig;
-        QVERIFY(rig.send("ATD777\r").isEmpty() && rig.send("x") == noCarrier);
-        QVERIFY(rig.call("atdt1,2-3pw ()\r") && rig.modem.cd() && rig.modem.carrier() && rig.escape());
+        for (const char *dial : {"ATD777\r", "ATDT555\r", "ATD000\r", "ATD4242\r"}) // results wait for the call
+            QVERIFY(rig.send(dial).isEmpty() && rig.send("x") == noCarrier);
+        QVERIFY(rig.call("atdt1,2-3pw ()\r\n") && rig.modem.cd() && rig.modem.carrier() && rig.escape());
         QCOMPARE(rig.send("ATD123\rATA\rATI2\rATO\r"), error + error + "\r\nROM OK\r\n" + ok + "\r\nCONNECT 9600\r\n");
         // The escape went to the far end as data, as on a real line. No local echo
         // in data mode: only the far end's answer comes back; commands are data now.
@@ -157,7 +159,7 @@ private Q_SLOTS:
               {"&D1", ok, State::OnlineCommand}, {"&D3S7=40", noCarrier, State::Command}}) {
             Rig rig;
             QVERIFY(rig.send("AT&C0\r") == ok && rig.modem.cd() && rig.modem.dsr() && !rig.modem.cts());
-            QVERIFY(rig.call("AT&C1" + B(mode) + "D123\r"));
+            QVERIFY(rig.send("AT&C1" + B(mode) + "\r") == ok && !rig.modem.cd() && rig.call());
             rig.modem.setDtr(false);
             QCOMPARE(rig.modem.takeOutput(), answer);
             QVERIFY(rig.modem.state() == state && !rig.modem.dsr() && rig.modem.cd() == (state != State::Command));
@@ -207,7 +209,8 @@ private Q_SLOTS:
         comm.setDTREnable(false); // both remembered for the opening
         comm.setRTSEnable(false);
         comm.setPortOpen(true);
-        QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortAlreadyOpen));
+        QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }) + thrownNumber([&] { comm.setCommPort(3); }),
+                 2 * int(CommError::PortAlreadyOpen));
         QVERIFY(!comm.DSRHolding() && !comm.CTSHolding());
         comm.setDTREnable(true);
         comm.setRTSEnable(true);
@@ -254,12 +257,13 @@ private Q_SLOTS:
             SerialPortComm port(link);
             port.setSettings(u"115200,N,8,1"_qs);
             port.setPortOpen(true);
-            port.setOutput("ATI\rAT&V\r");
+            port.setOutput("ATI\rATI3S7=33&V\r"); // the active profile listed, not the stored one
             B received;
             QTRY_VERIFY2_WITH_TIMEOUT((received += port.Input()).count("OK\r\n") == 2, received, 10000);
             QVERIFY(received.startsWith("ATI\r\r\nMODEMTERM SIMULATED MODEM\r\n" + ok));
             QVERIFY(received.contains("\r\n\r\nSTORED PROFILE 0:\r\nE1 L2 M1 Q0 T V1 X4 &C1 &D2\r\nS00:000 "));
             QVERIFY(received.contains("LINE: 115200,N,8,1   CARRIER: NONE\r\n\r\nDIRECTORY:\r\n123 "));
+            QVERIFY(received.contains("firmware " MODEMTERM_VERSION "\r\n") && received.contains("\r\nS07:033 "));
             QProcess clients; // two, without pause; a line once the modem took a megabyte
             clients.start(u"sh"_qs, {u"-c"_qs, u"yes >\"$0\" & head -c 1M /dev/zero >\"$0\"; echo; wait"_qs, link});
             QVERIFY(clients.waitForReadyRead(10000));
