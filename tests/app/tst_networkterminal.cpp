@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "indicator.h"
 #include "modalwatcher.h"
-#include "ptyio.h"
 #include "runningterminal.h"
 #include "sessionlog.h"
 
@@ -14,8 +13,8 @@
 #include <QTest>
 
 // The whole window on ports served over the network: modemsim serving its
-// modem, with real lines, and the real ser2net in front of a pseudo-terminal
-// the test plays the modem on, both over RFC 2217.
+// modem, with real lines, and the real ser2net in front of a line the test
+// plays the device on, both over RFC 2217.
 class TestNetworkTerminal : public QObject
 {
     Q_OBJECT
@@ -59,14 +58,18 @@ private Q_SLOTS:
     }
 
     // Every byte value both ways and a flood, as the raw log shows them; then
-    // ser2net dies under the window, which says so.
+    // ser2net dies under the window, which says so. The test plays the device
+    // behind ser2net on a TCP connection: ser2net in front of a pseudo-terminal
+    // drops bytes of a flood (kilobytes at a time, seen with ser2net 4.3 on
+    // Linux 6.18), which would be no fault of the terminal's. The pseudo-
+    // terminal path is the end-to-end test's, with modemsim.
     void ser2netPassesEveryByteAndAFlood()
     {
         const QString ser2net = QStandardPaths::findExecutable(u"ser2net"_qs, {u"/usr/sbin"_qs, u"/usr/bin"_qs});
         if (ser2net.isEmpty())
             QSKIP("ser2net is not installed (Debian package ser2net)");
-        PseudoTerminal pty;
-        QVERIFY(pty.open());
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
         QTcpServer probe; // for a free port
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const quint16 port = probe.serverPort();
@@ -76,12 +79,11 @@ private Q_SLOTS:
         QFile config(dir.filePath(u"ser2net.yaml"_qs));
         QVERIFY(config.open(QIODevice::WriteOnly)
                 && config.write(u"connection: &modem\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                                "  connector: serialdev,%2,9600n81,local\n"_qs.arg(port).arg(pty.path()).toUtf8()) > 0);
+                                "  connector: tcp,127.0.0.1,%2\n"_qs.arg(port).arg(device.serverPort()).toUtf8()) > 0);
         config.close();
         QProcess server;
         server.setProcessChannelMode(QProcess::ForwardedChannels);
         server.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-c"_qs, config.fileName()});
-        // Asked of the kernel: a connection would make ser2net open the device.
         const QByteArray listening = QString::asprintf(": 0100007F:%04X 00000000:0000 0A ", port).toLatin1();
         QVERIFY(QTest::qWaitFor([&] {
             QFile table(u"/proc/net/tcp"_qs);
@@ -95,14 +97,20 @@ private Q_SLOTS:
         RunningTerminal t(router);
         t.window->setSessionLog(SessionLog::open({{}, raw.fileName(), false}, {}, nullptr));
         t.start();
-        QCOMPARE(PtyIo::readUntil(pty, "AT\r"), QByteArray("AT\r")); // ser2net has the device open now
+        QTRY_VERIFY_WITH_TIMEOUT(device.hasPendingConnections(), 10000); // the terminal reached ser2net
+        QTcpSocket *const line = device.nextPendingConnection();
+        QByteArray arrived;
+        const auto arrive = [&](qsizetype count) {
+            return QTest::qWaitFor([&] { return (arrived += line->readAll()).size() >= count; }, 10000);
+        };
+        QVERIFY(arrive(3) && arrived == "AT\r");
         // 10 MB: every byte value first, then 0xFF in every 256 bytes and at every chunk's edge somewhere.
         QByteArray sent(10'000'000, 0);
         for (qsizetype i = 0; i < sent.size(); ++i)
             sent[i] = char(i ^ (i >> 8) ^ (i >> 16));
         router->setOutput(sent.first(256));
-        QCOMPARE(PtyIo::read(pty, 256), sent.first(256));
-        QVERIFY(PtyIo::write(pty, sent));
+        QVERIFY(arrive(3 + 256) && arrived.sliced(3) == sent.first(256));
+        line->write(sent);
         QTRY_VERIFY_WITH_TIMEOUT(raw.size() >= sent.size(), 60000);
         QVERIFY(raw.open(QIODevice::ReadOnly) && raw.readAll() == sent);
 
