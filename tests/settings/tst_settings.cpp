@@ -11,11 +11,17 @@
 
 #include <cstdlib>
 
-// "Ustawieni Portu", shown, with a watcher for its warnings; keys go where a
-// user's would.
-struct Dialog : SetCOM
+// The watcher is a base listed first, so that it answers a warning raised
+// while the dialog is being made too.
+struct Watched
 {
     ModalWatcher boxes;
+};
+
+// "Ustawieni Portu", shown, with a watcher for its warnings; keys go where a
+// user's would.
+struct Dialog : Watched, SetCOM
+{
     QLineEdit *const field = findChild<QLineEdit *>(QStringLiteral("txtNRcom"));
 
     explicit Dialog(quint8 initialPort) : SetCOM(initialPort)
