@@ -34,4 +34,7 @@ def total(root, folders):
 root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parent.parent)
 tests = total(root, ["tests", "fuzz"])
 product = total(root, ["app", "terminal", "serial", "modem", "settings"])
-print(f"tests {tests} / product {product} = {tests / product:.2f}")
+if product == 0:
+    sys.exit(f"{root}: no product code here (app/, terminal/, serial/, modem/, settings/); "
+             "usage: scripts/testshare.py [CHECKOUT]")
+print(f"tests {tests} / product {product} = {tests / product:.3f}")
