@@ -14,6 +14,7 @@ NetworkComm::NetworkComm(const NetworkAddress &address, QObject *parent)
     , m_address(address)
     , m_socket(new QTcpSocket(this))
     , m_connectTimer(new QTimer(this))
+    , m_stallTimer(new QTimer(this))
 {
     // Take what arrives in bounded pieces: each is shown before the next is
     // read, so typing and the clock keep their turns under a flood, and the
@@ -25,6 +26,13 @@ NetworkComm::NetworkComm(const NetworkAddress &address, QObject *parent)
         fail(CommError::PortNotFound,
              QStringLiteral("serwer nie odpowiedział w ciągu %1 s").arg(ConnectTimeoutMs / 1000));
     });
+    m_stallTimer->setSingleShot(true);
+    m_stallTimer->setInterval(StallTimeoutMs);
+    connect(m_stallTimer, &QTimer::timeout, this, [this] {
+        fail(CommError::DeviceLost,
+             QStringLiteral("serwer nie odbiera danych od %1 s").arg(StallTimeoutMs / 1000));
+    });
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &NetworkComm::onBytesWritten);
     connect(m_socket, &QTcpSocket::connected, this, &NetworkComm::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &NetworkComm::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &NetworkComm::onDisconnected);
@@ -62,6 +70,7 @@ void NetworkComm::setPortOpen(bool open)
     ++m_openings;
     m_open = true;
     m_modemState = 0;
+    m_linesOwed = true;
     m_unsent.clear();
     m_received.clear();
     m_codec.reset(m_address.scheme == NetworkAddress::Scheme::Rfc2217
@@ -75,6 +84,7 @@ void NetworkComm::setPortOpen(bool open)
 void NetworkComm::close()
 {
     m_connectTimer->stop();
+    m_stallTimer->stop();
     if (!m_open)
         return;
     m_open = false;
@@ -114,10 +124,18 @@ void NetworkComm::send(const QByteArray &wire)
     m_socket->flush();
 }
 
+qint64 NetworkComm::backlog() const
+{
+    return m_unsent.size() + m_socket->bytesToWrite();
+}
+
 void NetworkComm::setOutput(const QByteArray &bytes)
 {
     if (!m_open)
         throw CommError(CommError::PortNotOpen, m_address.url);
+    if (backlog() >= OutputLimitBytes)
+        throw CommError(CommError::WriteFailed,
+                        m_address.url + QLatin1String(": serwer nie odbiera danych; wiersz nie został wysłany"));
     if (!m_codec) {
         send(bytes);
         return;
@@ -139,6 +157,13 @@ void NetworkComm::onReadyRead()
 {
     if (!m_open)
         return;
+    if (backlog() > OutputLimitBytes) {
+        // Answering more would only pile up; the rest waits in the system,
+        // until the server takes some of ours.
+        if (!m_stallTimer->isActive())
+            m_stallTimer->start();
+        return;
+    }
     const QByteArray chunk = m_socket->readAll();
     if (!m_codec) {
         m_received += chunk;
@@ -152,6 +177,18 @@ void NetworkComm::onReadyRead()
         raiseComm(comEvReceive);
 }
 
+void NetworkComm::onBytesWritten()
+{
+    if (!m_open || !m_stallTimer->isActive())
+        return;
+    m_stallTimer->start(); // the server took some: it gets its time again
+    if (backlog() > OutputLimitBytes)
+        return;
+    m_stallTimer->stop();
+    // What waited is read from the event loop, not inside the socket's signal.
+    QMetaObject::invokeMethod(this, &NetworkComm::onReadyRead, Qt::QueuedConnection);
+}
+
 void NetworkComm::handleEvents()
 {
     const QList<TelnetCodec::Event> events = m_codec->takeEvents();
@@ -160,7 +197,9 @@ void NetworkComm::handleEvents()
             return;
         switch (event.kind) {
         case TelnetCodec::Event::Kind::ComPortAgreed:
-            sendLines();
+            // A server switching COM-PORT off and on gets nothing it has already.
+            if (std::exchange(m_linesOwed, false))
+                sendLines();
             break;
         case TelnetCodec::Event::Kind::ComPortRefused:
             setModemState(0);
@@ -196,6 +235,8 @@ void NetworkComm::setSettings(const QString &settings)
     CommControl::setSettings(settings);
     if (hasModemLines())
         send(m_codec->lineSettingsCommands(lineSettings()));
+    else
+        m_linesOwed = true;
 }
 
 void NetworkComm::setDTREnable(bool on)
@@ -203,6 +244,8 @@ void NetworkComm::setDTREnable(bool on)
     CommControl::setDTREnable(on);
     if (hasModemLines())
         sendControl(on, TelnetCodec::DtrOn, TelnetCodec::DtrOff);
+    else
+        m_linesOwed = true;
 }
 
 void NetworkComm::setRTSEnable(bool on)
@@ -210,6 +253,8 @@ void NetworkComm::setRTSEnable(bool on)
     CommControl::setRTSEnable(on);
     if (hasModemLines())
         sendControl(on, TelnetCodec::RtsOn, TelnetCodec::RtsOff);
+    else
+        m_linesOwed = true;
 }
 
 bool NetworkComm::CDHolding() const

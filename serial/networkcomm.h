@@ -18,9 +18,16 @@ class TelnetCodec;
 // Opening only starts the connection, so a slow or silent host never freezes
 // the caller: the port reads open at once, output written meanwhile is sent
 // in order once connected, and the line settings and DTR/RTS go out once the
-// server agreed to COM-PORT. A connection that fails reports PortFailed with
-// PortNotFound; a server going away later, with DeviceLost. Nothing ever
-// waits for an answer: a server may acknowledge nothing and report no lines.
+// server agreed to COM-PORT (once a connection: a server switching the option
+// off and on gets them again only if they changed meanwhile). A connection
+// that fails reports PortFailed with PortNotFound; a server going away later,
+// with DeviceLost. Nothing ever waits for an answer: a server may acknowledge
+// nothing and report no lines.
+//
+// A server cannot make us hold more than OutputLimitBytes for it: past that
+// the connection is not read (so nothing more is answered) until the server
+// takes some, a line written meanwhile is refused with WriteFailed, and a
+// server that takes nothing for StallTimeoutMs is gone (DeviceLost).
 //
 // Without COM-PORT (plain TCP, or a server that refuses it) the lines read
 // inactive and switching DTR or RTS changes only the remembered state.
@@ -33,6 +40,10 @@ public:
     static constexpr int ConnectTimeoutMs = 5000;
     // The most taken from the connection at a time.
     static constexpr qint64 ReadChunkBytes = 64 * 1024;
+    // The most waiting to be sent before reading stops and lines are refused.
+    static constexpr qint64 OutputLimitBytes = 1024 * 1024;
+    // How long a server may take nothing of that before it counts as gone.
+    static constexpr int StallTimeoutMs = 5000;
 
     explicit NetworkComm(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkComm() override;
@@ -57,6 +68,8 @@ private:
     void close();
     void onConnected();
     void onReadyRead();
+    void onBytesWritten();
+    qint64 backlog() const;
     void onDisconnected();
     void onError(QAbstractSocket::SocketError error);
     void handleEvents();
@@ -70,12 +83,15 @@ private:
     NetworkAddress m_address;
     QTcpSocket *m_socket;
     QTimer *m_connectTimer;
+    QTimer *m_stallTimer; // runs while reading waits for the server to take our output
     std::unique_ptr<TelnetCodec> m_codec; // null for plain TCP
     bool m_open = false;
     QByteArray m_unsent;   // written while connecting, on the wire already encoded
     QByteArray m_received; // data waiting for Input()
     QByteArray m_replies;
     quint8 m_modemState = 0;
+    // The line settings and DTR/RTS are to go out at the next agreement to COM-PORT.
+    bool m_linesOwed = false;
     // Our own calls into the socket may report errors synchronously; they
     // are handled once the call returned, from the event loop.
     int m_callDepth = 0;

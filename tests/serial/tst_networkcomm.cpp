@@ -131,6 +131,42 @@ private Q_SLOTS:
         }
     }
 
+    // An agreement in force is not answered again, and COM-PORT switched off
+    // and on is acknowledged each time but gets the line settings no second time.
+    void repeatedNegotiationIsNotAmplified()
+    {
+        ScriptedServer server;
+        Client c(server.url(u"rfc2217"_qs));
+        QVERIFY(server.hears("\xff\xfb\x2c"));
+        const QByteArray agree = QByteArray::fromHex("fffd00fffb00fffd2c");
+        QVERIFY(server.say(agree));
+        QVERIFY(server.hears(sub(1, QByteArray::fromHex("00002580"))));
+        QVERIFY(server.say(agree.repeated(50) + QByteArray::fromHex("fffe2cfffd2c").repeated(50) + "x"));
+        QTRY_COMPARE(c.received, QByteArray("x"));
+        c.comm.setOutput("!");
+        QVERIFY(server.hears("!"));
+        QCOMPARE(server.heard.sliced(server.heard.indexOf("\xff\xfc\x2c")),
+                 QByteArray::fromHex("fffc2cfffb2c").repeated(50) + "!");
+    }
+
+    // A server that sends without end and takes nothing: past the limit we
+    // stop reading it, a typed line is refused, and the port ends as lost.
+    void serverThatTakesNothingIsDropped()
+    {
+        ScriptedServer server;
+        Client c(server.url(u"rfc2217"_qs));
+        QVERIFY(server.hears("\xff\xfb\x2c"));
+        server.client->disconnect(&server.server); // from now on it reads nothing
+        server.client->setReadBufferSize(1);
+        // Offers of an option we refuse, each answered; more than the system's buffers hold.
+        QVERIFY(server.say(QByteArray::fromHex("fffb01fffd01").repeated(4 << 20)));
+        QTRY_COMPARE_WITH_TIMEOUT(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::WriteFailed),
+                                  10000);
+        QVERIFY(server.client->bytesToWrite() > 0); // the rest of the flood is not read
+        QTRY_COMPARE_WITH_TIMEOUT(c.failures.size(), 1, NetworkComm::StallTimeoutMs + 5000);
+        QCOMPARE(c.failures[0].number(), int(CommError::DeviceLost));
+    }
+
     void failedConnectionsReportPortNotFound()
     {
         // A loopback port whose queue is full, so that the handshake never
