@@ -114,6 +114,18 @@ void HayesModem::discardOutput()
     m_pacer->clear();
 }
 
+void HayesModem::reset()
+{
+    m_callBackPending = false;
+    m_callBackTimer->stop();
+    hangUp();
+    resetProfile(m_stored);
+    m_lineBuffer.clear();
+    m_lineTooLong = false;
+    setLineSettings(LineSettings());
+    discardOutput();
+}
+
 void HayesModem::setDtr(bool on)
 {
     if (on == m_dtr)

@@ -58,6 +58,10 @@ public:
     qsizetype outputAvailable() const;
     // Forgets output not yet taken, on the wire included (a port being opened).
     void discardOutput();
+    // The modem as after ATZ, for a new user: no call, ringing or promised
+    // call-back, the stored profile, no half-typed line, nothing to say, and
+    // the line at 9600,N,8,1 until the terminal sets it.
+    void reset();
 
     // The terminal's outputs.
     void setDtr(bool on);

@@ -6,6 +6,11 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#if __has_include(<poll.h>)
+#include <poll.h>
+#endif
 
 namespace {
 
@@ -13,13 +18,38 @@ namespace {
 constexpr quint8 AskDtr = 7;
 constexpr quint8 AskRts = 10;
 
+// Whether the client has closed its end, even with what it sent last still unread.
+bool hasHungUp(QTcpSocket *socket)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return true;
+#ifdef POLLRDHUP
+    pollfd p{int(socket->socketDescriptor()), POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+#else
+    return false;
+#endif
+}
+
+QTimer *singleShotTimer(int ms, QObject *parent)
+{
+    auto *timer = new QTimer(parent);
+    timer->setSingleShot(true);
+    timer->setInterval(ms);
+    return timer;
+}
+
 } // namespace
 
 Rfc2217Server::Rfc2217Server(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
     , m_modem(new HayesModem(this))
+    , m_stallTimer(singleShotTimer(StallTimeoutMs, this))
+    , m_idleTimer(singleShotTimer(IdleTimeoutMs, this))
 {
+    connect(m_stallTimer, &QTimer::timeout, this, &Rfc2217Server::dropClient);
+    connect(m_idleTimer, &QTimer::timeout, this, &Rfc2217Server::dropClient);
     connect(m_server, &QTcpServer::newConnection, this, &Rfc2217Server::accept);
     connect(m_modem, &HayesModem::outputReady, this, [this] {
         const QByteArray output = m_modem->takeOutput();
@@ -66,6 +96,10 @@ void Rfc2217Server::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // A client that closed and comes straight back may be seen coming
+        // before it is seen going.
+        if (m_client && hasHungUp(m_client))
+            dropClient();
         if (m_client) {
             socket->write("modemsim: modem jest zajęty przez innego klienta; spróbuj później.\r\n");
             socket->disconnectFromHost();
@@ -75,22 +109,37 @@ void Rfc2217Server::accept()
         m_codec = std::make_unique<TelnetCodec>(TelnetCodec::Role::Server);
         m_mask = 0xFF;
         m_notified = 0;
+        // Taken in bounded pieces, so that a flood leaves the event loop its turns.
+        socket->setReadBufferSize(ReadChunkBytes);
         connect(socket, &QTcpSocket::readyRead, this, &Rfc2217Server::readClient);
-        connect(socket, &QTcpSocket::disconnected, this, &Rfc2217Server::dropClient);
-        // A port being opened: empty buffers, DTR and RTS raised until the
-        // client says otherwise (a plain Telnet client never will).
-        m_modem->discardOutput();
+        connect(socket, &QTcpSocket::bytesWritten, this, &Rfc2217Server::clientTookOutput);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (socket == m_client)
+                dropClient();
+        });
+        // A port being opened by a new user: the modem as after ATZ, DTR and
+        // RTS raised until the client says otherwise (a plain Telnet client never will).
+        m_modem->reset();
         m_modem->setDtr(true);
         m_modem->setRts(true);
+        m_idleTimer->start();
         send(m_codec->start());
     }
 }
 
 void Rfc2217Server::dropClient()
 {
-    if (sender() != m_client)
+    QTcpSocket *const client = m_client;
+    if (!client)
         return;
     m_client = nullptr;
+    m_codec.reset();
+    m_stallTimer->stop();
+    m_idleTimer->stop();
+    client->disconnect(this);
+    if (client->state() != QAbstractSocket::UnconnectedState)
+        client->abort(); // what it did not take goes with it
+    client->deleteLater();
     m_modem->setDtr(false);
     m_modem->setRts(false);
     m_modem->discardOutput();
@@ -106,9 +155,19 @@ void Rfc2217Server::readClient()
 {
     if (!m_client)
         return;
+    if (m_client->bytesToWrite() > OutputLimitBytes) {
+        // Answering more would only pile up; the rest waits in the system.
+        if (!m_stallTimer->isActive())
+            m_stallTimer->start();
+        return;
+    }
+    const QByteArray in = m_client->read(ReadChunkBytes);
+    if (in.isEmpty())
+        return;
+    m_idleTimer->start();
     QByteArray data;
     QByteArray reply;
-    m_codec->decode(m_client->readAll(), data, reply);
+    m_codec->decode(in, data, reply);
     send(reply);
     // In the order sent: "ATD" before a DTR drop is not the same as after.
     qsizetype given = 0;
@@ -125,6 +184,18 @@ void Rfc2217Server::readClient()
     }
     if (given < data.size())
         m_modem->receive(QByteArrayView(data).sliced(given));
+}
+
+void Rfc2217Server::clientTookOutput()
+{
+    if (!m_client || !m_stallTimer->isActive())
+        return;
+    m_stallTimer->start(); // it took some: it gets its time again
+    if (m_client->bytesToWrite() > OutputLimitBytes)
+        return;
+    m_stallTimer->stop();
+    // What waited is read from the event loop, not inside the socket's signal.
+    QMetaObject::invokeMethod(this, &Rfc2217Server::readClient, Qt::QueuedConnection);
 }
 
 void Rfc2217Server::command(quint8 code, const QByteArray &value)
