@@ -131,7 +131,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         if (!files.isEmpty() && files.first().startsWith(u'-'))
             return failure(QStringLiteral("„%1” nie jest nazwą pliku; opcja %2 wymaga nazwy pliku")
                                .arg(files.first(), name));
-        (option == &logOption ? result.log : result.rawLog) = files.value(0);
+        if (option == &logOption)
+            result.log = files.value(0);
+        else
+            result.rawLog = files.value(0);
     }
     if (!result.log.isEmpty() && !result.rawLog.isEmpty()
         && QFileInfo(result.log).absoluteFilePath() == QFileInfo(result.rawLog).absoluteFilePath())

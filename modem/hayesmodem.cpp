@@ -65,11 +65,8 @@ HayesModem::HayesModem(QObject *parent)
     });
     connect(m_guardTimer, &QTimer::timeout, this, [this] { m_guardPassed = true; });
     connect(m_escapeTimer, &QTimer::timeout, this, [this] {
-        if (m_state != State::Data || m_plusCount != 3)
-            return;
-        m_plusCount = 0;
-        m_state = State::OnlineCommand;
-        emitResult(Ok);
+        if (m_state == State::Data && m_plusCount == 3)
+            enterOnlineCommand();
     });
 
     setLineSettings(m_line);
@@ -293,14 +290,20 @@ void HayesModem::dataByte(char c)
         m_farEnd->receive(QByteArrayView(&c, 1));
 
     if (m_plusCount == 3 && m_state == State::Data) {
-        if (guard > 0) {
+        if (guard > 0)
             schedule(m_escapeTimer, guard * GuardUnitMs);
-        } else {
-            m_plusCount = 0;
-            m_state = State::OnlineCommand;
-            emitResult(Ok);
-        }
+        else
+            enterOnlineCommand();
     }
+}
+
+// Back to commands with the call kept, as after a guarded "+++".
+void HayesModem::enterOnlineCommand()
+{
+    m_escapeTimer->stop();
+    m_plusCount = 0;
+    m_state = State::OnlineCommand;
+    emitResult(Ok);
 }
 
 void HayesModem::dtrDropped()
@@ -309,12 +312,8 @@ void HayesModem::dtrDropped()
     case 0:
         return;
     case 1:
-        if (m_state == State::Data) {
-            m_escapeTimer->stop();
-            m_plusCount = 0;
-            m_state = State::OnlineCommand;
-            emitResult(Ok);
-        }
+        if (m_state == State::Data)
+            enterOnlineCommand();
         return;
     default:
         break;

@@ -145,6 +145,7 @@ private:
     void stopRinging();
     void resetProfile(const Profile &profile);
     void updateLines();
+    void enterOnlineCommand();
     void dtrDropped();
     int delay(int ms) const;
     void schedule(QTimer *timer, int ms);

@@ -163,8 +163,12 @@ bool HayesModem::executeCommand(const QByteArray &line, qsizetype &pos, ResultCo
         const int n = readNumber(line, pos, 0);
         if (n > (command == 'X' ? 4 : 3))
             return false;
-        (command == 'L' ? m_profile.speakerVolume
-                        : command == 'M' ? m_profile.speakerMode : m_profile.resultSet) = n;
+        if (command == 'L')
+            m_profile.speakerVolume = n;
+        else if (command == 'M')
+            m_profile.speakerMode = n;
+        else
+            m_profile.resultSet = n;
         return true;
     }
     case 'O': {
@@ -185,7 +189,10 @@ bool HayesModem::executeCommand(const QByteArray &line, qsizetype &pos, ResultCo
         const int n = readNumber(line, pos, 0);
         if (n > 1)
             return false;
-        (command == 'Q' ? m_profile.quiet : m_profile.verbose) = n == 1;
+        if (command == 'Q')
+            m_profile.quiet = n == 1;
+        else
+            m_profile.verbose = n == 1;
         return true;
     }
     case 'Z': {

@@ -34,83 +34,75 @@ void SimulatedComm::setRThreshold(int threshold)
     QMetaObject::invokeMethod(this, &SimulatedComm::announceReceived, Qt::QueuedConnection);
 }
 
-void SimulatedComm::setPortOpen(bool open)
+void SimulatedComm::openDevice()
 {
-    if (open == m_open) {
-        if (open)
-            throw CommError(CommError::PortAlreadyOpen, QStringLiteral("sim"));
-        return;
-    }
-    m_open = open;
-    if (open) {
-        // A port opens with empty buffers.
-        m_modem->discardOutput();
-        m_modem->setLineSettings(lineSettings());
-        m_modem->setDtr(DTREnable());
-        m_modem->setRts(RTSEnable());
-    } else {
-        m_modem->setDtr(false);
-        m_modem->setRts(false);
-        m_modem->discardOutput();
-    }
+    // A port opens with empty buffers.
+    m_modem->discardOutput();
+    m_modem->setLineSettings(lineSettings());
+    m_modem->setDtr(DTREnable());
+    m_modem->setRts(RTSEnable());
 }
 
-void SimulatedComm::setOutput(const QByteArray &bytes)
+void SimulatedComm::closeDevice()
 {
-    requireOpen();
+    m_modem->setDtr(false);
+    m_modem->setRts(false);
+    m_modem->discardOutput();
+}
+
+void SimulatedComm::writeDevice(const QByteArray &bytes)
+{
     m_modem->receive(bytes);
 }
 
-QByteArray SimulatedComm::Input()
+QByteArray SimulatedComm::readDevice()
 {
-    requireOpen();
     return m_modem->takeOutput();
+}
+
+QString SimulatedComm::portName() const
+{
+    return QStringLiteral("sim");
 }
 
 bool SimulatedComm::CDHolding() const
 {
-    return m_open && m_modem->cd();
+    return PortOpen() && m_modem->cd();
 }
 
 bool SimulatedComm::CTSHolding() const
 {
-    return m_open && m_modem->cts();
+    return PortOpen() && m_modem->cts();
 }
 
 bool SimulatedComm::DSRHolding() const
 {
-    return m_open && m_modem->dsr();
+    return PortOpen() && m_modem->dsr();
 }
 
 void SimulatedComm::setDTREnable(bool on)
 {
     CommControl::setDTREnable(on);
-    if (m_open)
+    if (PortOpen())
         m_modem->setDtr(on);
 }
 
 void SimulatedComm::setRTSEnable(bool on)
 {
     CommControl::setRTSEnable(on);
-    if (m_open)
+    if (PortOpen())
         m_modem->setRts(on);
-}
-
-void SimulatedComm::requireOpen() const
-{
-    if (!m_open)
-        throw CommError(CommError::PortNotOpen, QStringLiteral("sim"));
 }
 
 void SimulatedComm::announceReceived()
 {
     const int threshold = RThreshold();
-    if (m_open && threshold > 0 && m_modem->outputAvailable() >= threshold)
+    if (PortOpen() && threshold > 0 && m_modem->outputAvailable() >= threshold)
         raiseComm(comEvReceive);
 }
 
 void SimulatedComm::announceLine(int code)
 {
-    if (m_open)
+    if (PortOpen())
         raiseComm(code);
 }

@@ -25,21 +25,22 @@ public:
 
     void setSettings(const QString &settings) override;
     void setRThreshold(int threshold) override;
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override { return m_open; }
-    void setOutput(const QByteArray &bytes) override;
-    QByteArray Input() override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     void setDTREnable(bool on) override;
     void setRTSEnable(bool on) override;
 
+protected:
+    void openDevice() override;
+    void closeDevice() override;
+    void writeDevice(const QByteArray &bytes) override;
+    QByteArray readDevice() override;
+    QString portName() const override;
+
 private:
-    void requireOpen() const;
     void announceReceived();
     void announceLine(int code);
 
     HayesModem *m_modem;
-    bool m_open = false;
 };

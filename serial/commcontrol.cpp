@@ -17,6 +17,62 @@ void CommControl::setCommPort(int port)
     m_commPort = port;
 }
 
+void CommControl::setPortOpen(bool open)
+{
+    if (open == m_open) {
+        if (open)
+            throw CommError(CommError::PortAlreadyOpen, portName());
+        return;
+    }
+    if (open) {
+        // Open while the device opens, so what it reports meanwhile counts.
+        ++m_openings;
+        m_open = true;
+        try {
+            openDevice();
+        } catch (...) {
+            m_open = false;
+            throw;
+        }
+        return;
+    }
+    closeDevice();
+    m_open = false;
+}
+
+void CommControl::setOutput(const QByteArray &bytes)
+{
+    if (!m_open)
+        throw CommError(CommError::PortNotOpen, portName());
+    writeDevice(bytes);
+}
+
+QByteArray CommControl::Input()
+{
+    if (!m_open)
+        throw CommError(CommError::PortNotOpen, portName());
+    return readDevice();
+}
+
+void CommControl::portLost(const CommError &error)
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    try {
+        closeDevice();
+    } catch (const CommError &) {
+        // Already gone: the loss is what is told.
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, error, opening = m_openings] {
+            if (opening == m_openings && !m_open)
+                Q_EMIT PortFailed(error);
+        },
+        Qt::QueuedConnection);
+}
+
 void CommControl::setSettings(const QString &settings)
 {
     m_settings = LineSettings::parse(settings);

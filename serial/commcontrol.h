@@ -12,8 +12,11 @@
 // event, OnComm, raised on the GUI thread with CommEvent telling what happened.
 // Every failing operation throws CommError.
 //
-// The base keeps what is plain state (port number, settings, threshold and the
-// remembered DTR/RTS outputs); back ends implement the device itself.
+// The base keeps the port's life cycle and what is plain state (port number,
+// settings, threshold, the remembered DTR/RTS outputs): whether the port is
+// open, the guards every back end shares, and how a lost port is told. A back
+// end only opens, closes, reads and writes its device, and says when the
+// device failed for good (portLost).
 class CommControl : public QObject
 {
     Q_OBJECT
@@ -45,14 +48,17 @@ public:
     virtual void setRThreshold(int threshold);
     int RThreshold() const { return m_rThreshold; }
 
-    virtual void setPortOpen(bool open) = 0;
-    virtual bool PortOpen() const = 0;
+    // Opening an open port throws PortAlreadyOpen; an opening that fails
+    // throws and leaves the port closed. Closing a closed port does nothing;
+    // a closing that fails throws and leaves the port open.
+    void setPortOpen(bool open);
+    bool PortOpen() const { return m_open; }
 
     // Queues the bytes for sending, in order. Throws PortNotOpen when closed.
-    virtual void setOutput(const QByteArray &bytes) = 0;
+    void setOutput(const QByteArray &bytes);
     // Takes and returns every byte waiting; empty when nothing waits.
     // Throws PortNotOpen when closed.
-    virtual QByteArray Input() = 0;
+    QByteArray Input();
 
     // The code of the event being reported (valid inside an OnComm handler).
     int CommEvent() const { return m_commEvent; }
@@ -78,10 +84,29 @@ Q_SIGNALS:
     void PortFailed(const CommError &error);
 
 protected:
+    // The device itself. openDevice() opens it with the settings and lines in
+    // force, or throws with the device left closed (the port counts as open
+    // while it runs); the others are called only while the port is open.
+    virtual void openDevice() = 0;
+    virtual void closeDevice() = 0;
+    virtual void writeDevice(const QByteArray &bytes) = 0;
+    virtual QByteArray readDevice() = 0;
+    // The device as error details name it: a path, "sim", a URL.
+    virtual QString portName() const = 0;
+
+    // The open device failed for good: the port closes now, and PortFailed
+    // is raised from the event loop, once, unless the port was opened again
+    // meanwhile. Never inside the caller's own call, so a handler showing a
+    // message box does not run in the middle of a back end's read or write.
+    void portLost(const CommError &error);
+
     // Sets CommEvent and raises OnComm.
     void raiseComm(int code);
 
 private:
+    bool m_open = false;
+    // Counts openings, so a loss told late is dropped if the port reopened.
+    quint64 m_openings = 0;
     int m_commPort = 1;
     LineSettings m_settings;
     int m_rThreshold = 0;

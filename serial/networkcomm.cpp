@@ -43,32 +43,22 @@ NetworkComm::~NetworkComm()
 {
     // The socket outlives this part of the object; it must not call back.
     m_socket->disconnect(this);
-    close();
+    closeDevice();
 }
 
 bool NetworkComm::isConnected() const
 {
-    return m_open && m_socket->state() == QAbstractSocket::ConnectedState;
+    return PortOpen() && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 bool NetworkComm::hasModemLines() const
 {
-    return m_open && m_codec && m_codec->comPort() == TelnetCodec::ComPort::Agreed;
+    return PortOpen() && m_codec && m_codec->comPort() == TelnetCodec::ComPort::Agreed;
 }
 
-void NetworkComm::setPortOpen(bool open)
+void NetworkComm::openDevice()
 {
-    if (open == m_open) {
-        if (open)
-            throw CommError(CommError::PortAlreadyOpen, m_address.url);
-        return;
-    }
-    if (!open) {
-        close();
-        return;
-    }
-    ++m_openings;
-    m_open = true;
+    ++m_connections;
     m_modemState = 0;
     m_linesOwed = true;
     m_unsent.clear();
@@ -81,13 +71,10 @@ void NetworkComm::setPortOpen(bool open)
     m_socket->connectToHost(m_address.host, m_address.port);
 }
 
-void NetworkComm::close()
+void NetworkComm::closeDevice()
 {
     m_connectTimer->stop();
     m_stallTimer->stop();
-    if (!m_open)
-        return;
-    m_open = false;
     m_modemState = 0;
     m_unsent.clear();
     m_received.clear();
@@ -100,7 +87,7 @@ void NetworkComm::close()
 
 void NetworkComm::onConnected()
 {
-    if (!m_open)
+    if (!PortOpen())
         return;
     m_connectTimer->stop();
     QByteArray first = m_codec ? m_codec->start() : QByteArray();
@@ -129,10 +116,8 @@ qint64 NetworkComm::backlog() const
     return m_unsent.size() + m_socket->bytesToWrite();
 }
 
-void NetworkComm::setOutput(const QByteArray &bytes)
+void NetworkComm::writeDevice(const QByteArray &bytes)
 {
-    if (!m_open)
-        throw CommError(CommError::PortNotOpen, m_address.url);
     if (backlog() >= OutputLimitBytes)
         throw CommError(CommError::WriteFailed,
                         m_address.url + QLatin1String(": serwer nie odbiera danych; wiersz nie został wysłany"));
@@ -146,16 +131,14 @@ void NetworkComm::setOutput(const QByteArray &bytes)
     send(wire);
 }
 
-QByteArray NetworkComm::Input()
+QByteArray NetworkComm::readDevice()
 {
-    if (!m_open)
-        throw CommError(CommError::PortNotOpen, m_address.url);
     return std::exchange(m_received, {});
 }
 
 void NetworkComm::onReadyRead()
 {
-    if (!m_open)
+    if (!PortOpen())
         return;
     if (backlog() > OutputLimitBytes) {
         // Answering more would only pile up; the rest waits in the system,
@@ -173,13 +156,13 @@ void NetworkComm::onReadyRead()
         send(m_replies);
         handleEvents();
     }
-    if (m_open && RThreshold() >= 1 && !m_received.isEmpty())
+    if (PortOpen() && RThreshold() >= 1 && !m_received.isEmpty())
         raiseComm(comEvReceive);
 }
 
 void NetworkComm::onBytesWritten()
 {
-    if (!m_open || !m_stallTimer->isActive())
+    if (!PortOpen() || !m_stallTimer->isActive())
         return;
     m_stallTimer->start(); // the server took some: it gets its time again
     if (backlog() > OutputLimitBytes)
@@ -193,7 +176,7 @@ void NetworkComm::handleEvents()
 {
     const QList<TelnetCodec::Event> events = m_codec->takeEvents();
     for (const TelnetCodec::Event &event : events) {
-        if (!m_open) // a handler closed the port
+        if (!PortOpen()) // a handler closed the port
             return;
         switch (event.kind) {
         case TelnetCodec::Event::Kind::ComPortAgreed:
@@ -277,23 +260,23 @@ void NetworkComm::setModemState(quint8 state)
     const quint8 changed = state ^ m_modemState;
     m_modemState = state;
     // A handler may close the port; stop announcing once it did.
-    if ((changed & TelnetCodec::Cts) && m_open)
+    if ((changed & TelnetCodec::Cts) && PortOpen())
         raiseComm(comEvCTS);
-    if ((changed & TelnetCodec::Dsr) && m_open)
+    if ((changed & TelnetCodec::Dsr) && PortOpen())
         raiseComm(comEvDSR);
-    if ((changed & TelnetCodec::Cd) && m_open)
+    if ((changed & TelnetCodec::Cd) && PortOpen())
         raiseComm(comEvCD);
 }
 
 void NetworkComm::onDisconnected()
 {
-    if (m_open)
+    if (PortOpen())
         onError(QAbstractSocket::RemoteHostClosedError);
 }
 
 void NetworkComm::onError(QAbstractSocket::SocketError error)
 {
-    if (!m_open)
+    if (!PortOpen())
         return;
     const bool wasConnected = !m_connectTimer->isActive();
     // Whatever came before the end is still shown.
@@ -320,27 +303,18 @@ QString NetworkComm::reasonFor(QAbstractSocket::SocketError error) const
 
 void NetworkComm::fail(int number, const QString &reason)
 {
-    if (!m_open)
+    if (!PortOpen())
         return;
     if (m_callDepth > 0) {
         // Raised inside one of our own calls: finish it first.
         QMetaObject::invokeMethod(
             this,
-            [this, number, reason, opening = m_openings] {
-                if (opening == m_openings)
+            [this, number, reason, connection = m_connections] {
+                if (connection == m_connections)
                     fail(number, reason);
             },
             Qt::QueuedConnection);
         return;
     }
-    close();
-    // Told once, from the event loop, so no handler runs inside the socket's own signal.
-    const CommError error(CommError::Number(number), m_address.url + QLatin1String(": ") + reason);
-    QMetaObject::invokeMethod(
-        this,
-        [this, error, opening = m_openings] {
-            if (opening == m_openings && !m_open) // not opened again meanwhile
-                Q_EMIT PortFailed(error);
-        },
-        Qt::QueuedConnection);
+    portLost(CommError(CommError::Number(number), m_address.url + QLatin1String(": ") + reason));
 }

@@ -54,18 +54,20 @@ public:
     bool hasModemLines() const;
 
     void setSettings(const QString &settings) override;
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override { return m_open; }
-    void setOutput(const QByteArray &bytes) override;
-    QByteArray Input() override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     void setDTREnable(bool on) override;
     void setRTSEnable(bool on) override;
 
+protected:
+    void openDevice() override;
+    void closeDevice() override;
+    void writeDevice(const QByteArray &bytes) override;
+    QByteArray readDevice() override;
+    QString portName() const override { return m_address.url; }
+
 private:
-    void close();
     void onConnected();
     void onReadyRead();
     void onBytesWritten();
@@ -85,7 +87,6 @@ private:
     QTimer *m_connectTimer;
     QTimer *m_stallTimer; // runs while reading waits for the server to take our output
     std::unique_ptr<TelnetCodec> m_codec; // null for plain TCP
-    bool m_open = false;
     QByteArray m_unsent;   // written while connecting, on the wire already encoded
     QByteArray m_received; // data waiting for Input()
     QByteArray m_replies;
@@ -95,5 +96,7 @@ private:
     // Our own calls into the socket may report errors synchronously; they
     // are handled once the call returned, from the event loop.
     int m_callDepth = 0;
-    quint64 m_openings = 0;
+    // Counts connections, so a failure deferred past our own call is dropped
+    // once the port was closed or opened again.
+    quint64 m_connections = 0;
 };

@@ -64,15 +64,14 @@ CommControl *PortRouter::createBackEnd(const QString &name)
     return new SerialPortComm(PortNaming::systemDeviceName(name), this);
 }
 
-void PortRouter::setPortOpen(bool open)
+void PortRouter::openDevice()
 {
-    if (!open) {
-        dropBackEnd();
-        return;
-    }
-    if (PortOpen())
-        throw CommError(CommError::PortAlreadyOpen, deviceName(CommPort()));
     m_backEnd = openBackEnd();
+}
+
+void PortRouter::closeDevice()
+{
+    dropBackEnd();
 }
 
 CommControl *PortRouter::openBackEnd()
@@ -91,10 +90,7 @@ CommControl *PortRouter::openBackEnd()
         throw;
     }
     connect(backEnd, &CommControl::OnComm, this, [this, backEnd] { raiseComm(backEnd->CommEvent()); });
-    connect(backEnd, &CommControl::PortFailed, this, [this](const CommError &error) {
-        dropBackEnd();
-        Q_EMIT PortFailed(error);
-    });
+    connect(backEnd, &CommControl::PortFailed, this, &PortRouter::portLost);
     return backEnd;
 }
 
@@ -114,11 +110,6 @@ void PortRouter::dropBackEnd()
     backEnd->deleteLater();
 }
 
-bool PortRouter::PortOpen() const
-{
-    return m_backEnd && m_backEnd->PortOpen();
-}
-
 void PortRouter::setSettings(const QString &settings)
 {
     if (m_backEnd)
@@ -133,17 +124,13 @@ void PortRouter::setRThreshold(int threshold)
         m_backEnd->setRThreshold(threshold);
 }
 
-void PortRouter::setOutput(const QByteArray &bytes)
+void PortRouter::writeDevice(const QByteArray &bytes)
 {
-    if (!m_backEnd)
-        throw CommError(CommError::PortNotOpen, deviceName(CommPort()));
     m_backEnd->setOutput(bytes);
 }
 
-QByteArray PortRouter::Input()
+QByteArray PortRouter::readDevice()
 {
-    if (!m_backEnd)
-        throw CommError(CommError::PortNotOpen, deviceName(CommPort()));
     return m_backEnd->Input();
 }
 

@@ -41,15 +41,18 @@ public:
 
     void setSettings(const QString &settings) override;
     void setRThreshold(int threshold) override;
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override;
-    void setOutput(const QByteArray &bytes) override;
-    QByteArray Input() override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     void setDTREnable(bool on) override;
     void setRTSEnable(bool on) override;
+
+protected:
+    void openDevice() override;
+    void closeDevice() override;
+    void writeDevice(const QByteArray &bytes) override;
+    QByteArray readDevice() override;
+    QString portName() const override { return deviceName(CommPort()); }
 
 private:
     CommControl *createBackEnd(const QString &name);

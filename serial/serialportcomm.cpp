@@ -54,12 +54,7 @@ SerialPortComm::SerialPortComm(const QString &deviceName, QObject *parent)
 
 SerialPortComm::~SerialPortComm()
 {
-    close();
-}
-
-bool SerialPortComm::PortOpen() const
-{
-    return m_port->isOpen();
+    closeDevice();
 }
 
 bool SerialPortComm::linesPolled() const
@@ -85,23 +80,9 @@ void SerialPortComm::setSettings(const QString &settings)
     CommControl::setSettings(settings);
 }
 
-void SerialPortComm::setPortOpen(bool open)
-{
-    if (open == PortOpen()) {
-        if (open)
-            throw CommError(CommError::PortAlreadyOpen, m_deviceName);
-        return;
-    }
-    if (open)
-        this->open();
-    else
-        close();
-}
-
-void SerialPortComm::open()
+void SerialPortComm::openDevice()
 {
     const InsideCall call(m_callDepth);
-    ++m_openings;
     checkBeforeOpening(m_deviceName);
 #ifdef Q_OS_UNIX
     // One device, one lock, whichever link it is reached through.
@@ -124,7 +105,7 @@ void SerialPortComm::open()
         m_linePoll->start();
 }
 
-void SerialPortComm::close()
+void SerialPortComm::closeDevice()
 {
     m_linePoll->stop();
     m_cts = m_dsr = m_cd = false;
@@ -227,19 +208,15 @@ void SerialPortComm::readLines(bool announce)
         raiseComm(comEvCD);
 }
 
-void SerialPortComm::setOutput(const QByteArray &bytes)
+void SerialPortComm::writeDevice(const QByteArray &bytes)
 {
-    if (!PortOpen())
-        throw CommError(CommError::PortNotOpen, m_deviceName);
     const InsideCall call(m_callDepth);
     if (m_port->write(bytes) != bytes.size())
         throw CommError(CommError::WriteFailed, m_deviceName + QLatin1String(": ") + m_port->errorString());
 }
 
-QByteArray SerialPortComm::Input()
+QByteArray SerialPortComm::readDevice()
 {
-    if (!PortOpen())
-        throw CommError(CommError::PortNotOpen, m_deviceName);
     return m_port->readAll();
 }
 
@@ -266,19 +243,9 @@ void SerialPortComm::onError(QSerialPort::SerialPortError error)
 
 void SerialPortComm::lose()
 {
-    // The device is gone (unplugged, hung up). Qt would report it again at
-    // every turn of the event loop, so close now; tell once, from the event
-    // loop, so that a handler showing a message box does not run inside Qt
-    // Serial Port's own read.
-    close();
-    // One cause, one message: Qt's own text names whatever errno was left over
-    // (a hang-up reads as end of file).
-    const CommError error(CommError::DeviceLost, m_deviceName + QStringLiteral(": połączenie zerwane"));
-    QMetaObject::invokeMethod(
-        this,
-        [this, error, opening = m_openings] {
-            if (opening == m_openings && !PortOpen()) // not opened again meanwhile
-                Q_EMIT PortFailed(error);
-        },
-        Qt::QueuedConnection);
+    // The device is gone (unplugged, hung up); Qt would report it again at
+    // every turn of the event loop, so the port closes now. One cause, one
+    // message: Qt's own text names whatever errno was left over (a hang-up
+    // reads as end of file).
+    portLost(CommError(CommError::DeviceLost, m_deviceName + QStringLiteral(": połączenie zerwane")));
 }

@@ -29,10 +29,6 @@ public:
     QString deviceName() const { return m_deviceName; }
 
     void setSettings(const QString &settings) override;
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override;
-    void setOutput(const QByteArray &bytes) override;
-    QByteArray Input() override;
     bool CDHolding() const override { return m_cd; }
     bool CTSHolding() const override { return m_cts; }
     bool DSRHolding() const override { return m_dsr; }
@@ -42,9 +38,14 @@ public:
     // False once the device answered that it has no modem lines.
     bool linesPolled() const;
 
+protected:
+    void openDevice() override;
+    void closeDevice() override;
+    void writeDevice(const QByteArray &bytes) override;
+    QByteArray readDevice() override;
+    QString portName() const override { return m_deviceName; }
+
 private:
-    void open();
-    void close();
     void applySettings(const LineSettings &settings);
     void applyOutputLine(bool (QSerialPort::*set)(bool), bool on);
     void readLines(bool announce);
@@ -62,5 +63,4 @@ private:
     // Errors raised while we call into the port are answered by the call's
     // own result; only those arriving from the event loop mean a lost device.
     int m_callDepth = 0;
-    quint64 m_openings = 0;
 };

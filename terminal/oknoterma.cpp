@@ -255,10 +255,8 @@ void OknoTerma::MSComm1_PortFailed(const CommError &error)
     unpaintBoxes();
     if (m_log)
         m_log->flush();
-    if (reconnectAfter(error))
-        return;
-    // Shown once the control has finished reporting, not inside its handler.
-    QTimer::singleShot(0, this, [this, error] { report(error); });
+    if (!reconnectAfter(error))
+        report(error);
 }
 
 bool OknoTerma::eventFilter(QObject *watched, QEvent *event)

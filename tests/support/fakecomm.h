@@ -27,44 +27,41 @@ public:
     // Queues bytes and raises OnComm with the receive code.
     void receive(const QByteArray &bytes) { m_input += bytes, raiseComm(comEvReceive); }
     void raise(int code) { raiseComm(code); }
-    // Closes the port and raises PortFailed, as a back end does when the device goes away.
-    void fail(const CommError &error) { m_open = false, Q_EMIT PortFailed(error); }
+    // Loses the open port, as a back end does when the device goes away.
+    void fail(const CommError &error) { portLost(error); }
 
     QList<QByteArray> writes;
     // "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1" for each successful opening.
     QStringList openings;
 
     void setSettings(const QString &s) override { check(SetSettings), CommControl::setSettings(s); }
-    void setPortOpen(bool open) override
-    {
-        check(open ? OpenPort : ClosePort);
-        if (open && m_open)
-            throw CommError(CommError::PortAlreadyOpen);
-        if (open)
-            openings += QStringLiteral("COM%1 %2 RThreshold=%3 DTR=%4 RTS=%5")
-                            .arg(CommPort()).arg(Settings()).arg(RThreshold()).arg(DTREnable()).arg(RTSEnable());
-        m_open = open;
-    }
-    bool PortOpen() const override { return m_open; }
-    void setOutput(const QByteArray &bytes) override { check(SetOutput, true), writes.append(bytes); }
-    QByteArray Input() override { return check(TakeInput, true), std::exchange(m_input, {}); }
-    bool CDHolding() const override { return m_open && m_cd; }
-    bool CTSHolding() const override { return m_open && m_cts; }
-    bool DSRHolding() const override { return m_open && m_dsr; }
+    bool CDHolding() const override { return PortOpen() && m_cd; }
+    bool CTSHolding() const override { return PortOpen() && m_cts; }
+    bool DSRHolding() const override { return PortOpen() && m_dsr; }
     void setDTREnable(bool on) override { check(SetDTR), CommControl::setDTREnable(on); }
 
+protected:
+    void openDevice() override
+    {
+        check(OpenPort);
+        openings += QStringLiteral("COM%1 %2 RThreshold=%3 DTR=%4 RTS=%5")
+                        .arg(CommPort()).arg(Settings()).arg(RThreshold()).arg(DTREnable()).arg(RTSEnable());
+    }
+    void closeDevice() override { check(ClosePort); }
+    void writeDevice(const QByteArray &bytes) override { check(SetOutput), writes.append(bytes); }
+    QByteArray readDevice() override { return check(TakeInput), std::exchange(m_input, {}); }
+    QString portName() const override { return {}; }
+
 private:
-    // Throws the failure set for `op`; else, for an operation that needs the port open, PortNotOpen.
-    void check(Operation op, bool needsOpen = false)
+    // Throws the failure set for `op`.
+    void check(Operation op)
     {
         if (m_failures.contains(op))
             throw m_failures.take(op);
-        if (needsOpen && !m_open)
-            throw CommError(CommError::PortNotOpen);
     }
 
     QByteArray m_input;
-    bool m_open = false, m_cd = false, m_cts = false, m_dsr = false;
+    bool m_cd = false, m_cts = false, m_dsr = false;
     QHash<int, CommError> m_failures;
 };
 
