@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "fakecomm.h"
 #include "modalwatcher.h"
 #include "processusage.h"
 #include "ptyio.h"
@@ -94,6 +95,24 @@ private Q_SLOTS:
         QTRY_COMPARE(client->peek(4), QByteArray("AT\r"));
         client->close(); // the server goes away: told
         QTRY_COMPARE(boxes.count(), 2);
+    }
+
+    // A device there at one look and gone again once settled (a loose plug):
+    // the port is not opened, and nothing more is told.
+    void deviceGoneAgainWhileSettlingIsNotOpened()
+    {
+        auto *comm = new FakeComm;
+        comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
+        ModalWatcher boxes;
+        RunningTerminal t(comm);
+        int looks = 0;
+        t.window->enableReconnect([&looks](int) { return ++looks == 1; });
+        t.start();
+        // There, gone once settled, and still gone; or opened.
+        (void)QTest::qWaitFor([&] { return looks == 3 || comm->PortOpen(); }, 10000);
+        QCOMPARE(comm->openings, QStringList());
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(looks, 3);
     }
 };
 
