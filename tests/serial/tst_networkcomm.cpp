@@ -131,6 +131,36 @@ private Q_SLOTS:
         }
     }
 
+    // What the server sent just before it closed is still received, also
+    // while a handler of the earlier bytes runs the event loop (as a message
+    // box does).
+    void bytesSentWithTheCloseAreReceived_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("socket") << u"socket"_qs;
+        QTest::newRow("rfc2217") << u"rfc2217"_qs;
+    }
+
+    void bytesSentWithTheCloseAreReceived()
+    {
+        QFETCH(QString, scheme);
+        ScriptedServer server;
+        Client c(server.url(scheme));
+        c.comm.setOutput("ATH\r");
+        QVERIFY(server.hears("ATH"));
+        bool busy = false;
+        QObject::connect(&c.comm, &CommControl::OnComm, &c.comm, [&] {
+            if (std::exchange(busy, true))
+                return;
+            QVERIFY(server.say("NO CARRIER\r\n"));
+            server.client->close();
+            (void)QTest::qWaitFor([&] { return !c.comm.PortOpen(); });
+        });
+        QVERIFY(server.say("ATH\r\n"));
+        QTRY_COMPARE(c.failures.size(), 1);
+        QCOMPARE(c.received, QByteArray("ATH\r\nNO CARRIER\r\n"));
+    }
+
     void failedConnectionsReportPortNotFound()
     {
         // A loopback port whose queue is full, so that the handshake never
