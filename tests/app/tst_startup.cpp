@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 
@@ -125,6 +126,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QByteArray link = QFile::encodeName(dir.path()) + "/modem\xff";
         QCOMPARE(::symlink(QFile::encodeName(pty.path()).constData(), link.constData()), 0);
+        // QTemporaryDir cannot remove a name it cannot decode.
+        const auto removeLink = qScopeGuard([&] { ::unlink(link.constData()); });
         const auto start = [&](QProcess &program, const QString &name) {
             program.start(u"sh"_qs, {u"-c"_qs, u"exec \"$0\" --port \"$1$(printf '\\377')\""_qs,
                                      QStringLiteral(MODEMTERM_BINARY), dir.filePath(name)});
