@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "commandline.h"
 #include "devicelock.h"
-#include "floodtext.h"
 #include "modalwatcher.h"
 #include "portrouter.h"
-#include "processusage.h"
 #include "ptyio.h"
 #include "runningterminal.h"
 
@@ -171,36 +169,6 @@ private Q_SLOTS:
         t.typeLine(QStringLiteral("ATI"));
         QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().contains(QStringLiteral("MODEMTERM SIMULATED MODEM")), 10000);
         QCOMPARE(t.boxes.count(), 0);
-    }
-
-    // The device goes away in the middle of a flood: one warning naming it,
-    // the text that came stays whole and in order, the window runs on idle
-    // and closes without another warning.
-    void farEndVanishingMidFlood()
-    {
-        PseudoTerminal pty;
-        QVERIFY(pty.open());
-        Terminal t(pty.path());
-        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
-        const FloodText flood;
-        // Well inside the transcript's limits, so all of it stays to be checked.
-        for (qint64 line = 0; t.text1()->textLength() < 2'000'000; line += 1000)
-            QVERIFY(PtyIo::write(pty, flood.lines(line, 1000)));
-        pty.closeMaster(); // lines the kernel still holds go with the device
-        QTRY_COMPARE(t.boxes.count(), 1);
-        const QString lost = QStringLiteral("Nieznany błąd nr 8022 ") + CommError::describe(CommError::DeviceLost);
-        QVERIFY2(t.boxes.texts.first().startsWith(lost + u'\n' + pty.path() + u':'), qPrintable(t.boxes.texts.first()));
-        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(300) < 100); // no busy loop
-
-        const QString received = t.text1()->text();
-        const qsizetype whole = received.lastIndexOf(u'\n') + 1;
-        const qint64 lines = whole / (FloodText::LineBytes - 1);
-        QVERIFY(whole >= 2'000'000 - FloodText::LineBytes);
-        QCOMPARE(flood.shownChars(lines), whole);
-        QCOMPARE(flood.tailLength(QStringView(received).first(whole), lines - 1), whole);
-        QVERIFY(flood.shown(lines).startsWith(received.sliced(whole)));
-        QVERIFY(t.window->close());
-        QCOMPARE(t.boxes.count(), 1);
     }
 };
 
