@@ -286,31 +286,18 @@ private Q_SLOTS:
         QCOMPARE(f.comm->PortOpen(), fails != FakeComm::OpenPort);
     }
 
-    // Received text goes to the end, and so does the caret, even when moved.
-    // CR LF, CR and LF each end a line, also split across chunks.
-    void receivedLinesEnd_data()
+    // Received text goes to the end, and so does the caret, even when moved;
+    // a CR LF split across reads ends one line. (The line ends and the
+    // characters, however the reads are cut, are the fuzz target's check.)
+    void receivedTextGoesToTheEnd()
     {
-        QTest::addColumn<QByteArrayList>("chunks");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("CR LF") << QByteArrayList{"OK\r\n1"} << u"OK\n1"_qs;
-        QTest::newRow("CR") << QByteArrayList{"OK\r1"} << u"OK\n1"_qs;
-        QTest::newRow("LF") << QByteArrayList{"OK\n1"} << u"OK\n1"_qs;
-        QTest::newRow("LF CR") << QByteArrayList{"OK\n\r1"} << u"OK\n\n1"_qs;
-        QTest::newRow("CR, then LF") << QByteArrayList{"OK\r", "", "\n1"} << u"OK\n1"_qs;
-        QTest::newRow("CR, then CR") << QByteArrayList{"OK\r", "\r1"} << u"OK\n\n1"_qs;
-    }
-
-    void receivedLinesEnd()
-    {
-        QFETCH(QByteArrayList, chunks);
-        QFETCH(QString, shown);
         WindowFixture f;
         f.start();
-        for (const QByteArray &chunk : chunks) {
+        for (const QByteArray &chunk : QByteArrayList{"ATI\r", "", "\nOK"}) {
             f.text1()->setCaretPosition(0);
             f.comm->receive(chunk);
         }
-        QCOMPARE(f.text1()->text(), shown);
+        QCOMPARE(f.text1()->text(), u"ATI\nOK"_qs);
         QCOMPARE(f.text1()->caretPosition(), f.text1()->textLength());
     }
 
@@ -334,10 +321,8 @@ private Q_SLOTS:
         QCOMPARE(text[all.indexOf('\x81')], QChar(u'\uFFFD'));
         QStringDecoder system("windows-1250");
         for (qsizetype i = 0; i < all.size(); ++i) {
-            const uchar b = uchar(all[i]);
-            QVERIFY2(b == '\t' ? text[i] == u'\t' : text[i].isPrint(), qPrintable(QString::number(b, 16)));
             const QString theirs = system.decode(all.sliced(i, 1));
-            if (b >= 0x20 && b != 0x7f && theirs.size() == 1 && theirs[0].isPrint())
+            if (uchar(all[i]) >= 0x20 && all[i] != 0x7f && theirs.size() == 1 && theirs[0].isPrint())
                 QCOMPARE(QString(text[i]), theirs);
         }
     }
