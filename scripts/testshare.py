@@ -1,40 +1,49 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Prints the test code's share of the product code: lines that are neither
-blank nor only a comment, in tests/ and fuzz/ against app/, terminal/,
-serial/, modem/ and settings/; fuzz corpora, artifacts and build folders
-aside. Usage: scripts/testshare.py [CHECKOUT]"""
+"""Prints the test code's share of the product code, tests/ and fuzz/ against
+app/, terminal/, serial/, modem/ and settings/ (fuzz corpora, artifacts and
+build folders aside), in lines that are neither blank nor only a comment, and
+in tokens outside comments (identifiers, numbers, string literals, operators),
+which packing lines does not change. Usage: scripts/testshare.py [CHECKOUT]"""
 import pathlib
+import re
 import sys
 
-SOURCES = {".cpp", ".h", ".sh", ".py"}
+SOURCES = (".cpp", ".h", ".hpp", ".cc", ".sh", ".py", ".bash")
 SKIPPED = {"corpus", "artifacts"}
+TOKEN = re.compile(r'"(?:[^"\\\n]|\\.)*"|\'(?:[^\'\\\n]|\\.)*\'|\w+|[^\w\s]')
 
 
-def counted(path):
-    hash_comments = path.suffix in (".sh", ".py")
-    n, in_block = 0, False
-    for line in path.read_text(encoding="utf-8", errors="replace").splitlines():
-        text = line.strip()
-        if in_block:
-            in_block = "*/" not in text
-        elif text.startswith("/*") and not hash_comments:
-            in_block = "*/" not in text
-        elif text and not text.startswith("#" if hash_comments else "//"):
-            n += 1
-    return n
+def without_comments(text, shell):
+    if shell:
+        return "\n".join(line for line in text.splitlines() if not line.strip().startswith("#"))
+    text = re.sub(r'/\*.*?\*/', ' ', text, flags=re.S)
+    return re.sub(r'(?m)^\s*//.*$|(?<=[;{}),\s])//[^\n]*', ' ', text)
 
 
-def total(root, folders):
-    return sum(counted(p) for folder in folders for p in (root / folder).rglob("*")
-               if p.is_file() and p.suffix in SOURCES
-               and not any(part in SKIPPED or part.startswith("build") for part in p.relative_to(root).parts))
+def measure(root, folders):
+    tokens = lines = chars = 0
+    for folder in folders:
+        for path in (root / folder).rglob("*"):
+            parts = path.relative_to(root).parts
+            if not path.is_file() or not path.name.endswith(SOURCES) \
+                    or any(p in SKIPPED or p.startswith("build") for p in parts[:-1]):
+                continue
+            code = without_comments(path.read_text(encoding="utf-8", errors="replace"),
+                                    path.name.endswith((".sh", ".py", ".bash")))
+            kept = [line.strip() for line in code.splitlines() if line.strip()]
+            tokens += len(TOKEN.findall(code))
+            lines += len(kept)
+            chars += sum(map(len, kept))
+    return tokens, lines, chars
 
 
 root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parent.parent)
-tests = total(root, ["tests", "fuzz"])
-product = total(root, ["app", "terminal", "serial", "modem", "settings"])
-if product == 0:
+tt, tl, tc = measure(root, ["tests", "fuzz"])
+pt, pl, pc = measure(root, ["app", "terminal", "serial", "modem", "settings"])
+if not pt:
     sys.exit(f"{root}: no product code here (app/, terminal/, serial/, modem/, settings/); "
              "usage: scripts/testshare.py [CHECKOUT]")
-print(f"tests {tests} / product {product} = {tests / product:.3f}")
+print(f"lines:  tests {tl} / product {pl} = {tl / pl:.2f}   "
+      f"(characters a line: tests {tc / max(tl, 1):.0f}, product {pc / pl:.0f})")
+print(f"tokens: tests {tt} / product {pt} = {tt / pt:.2f}")

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "commandline.h"
 #include "devicelock.h"
-#include "floodtext.h"
 #include "modalwatcher.h"
 #include "portrouter.h"
-#include "processusage.h"
 #include "ptyio.h"
 #include "runningterminal.h"
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 
@@ -87,61 +87,81 @@ private Q_SLOTS:
         }
         const auto [status, out] = run(argv);
         QCOMPARE(status, cl.action == CommandLine::Action::Fail ? 2 : 0);
-        QVERIFY2(args != u"--version"_qs ? out.contains(outcome) : out == outcome, qPrintable(out));
-        QVERIFY(status == 0 || out.endsWith(QStringLiteral("Spróbuj „modemterm --help”.\n")));
+        if (args == u"--version"_qs)
+            QCOMPARE(out, outcome);
+        QVERIFY2(out.contains(outcome), qPrintable(out));
+        if (status != 0)
+            QVERIFY2(out.endsWith(QStringLiteral("Spróbuj „modemterm --help”.\n")), qPrintable(out));
     }
 
-    // A log that cannot be opened is refused at start; the ports present are
-    // listed (parsed against what Qt finds here), one a line.
-    void badLogAndPortList()
+    // A log that cannot be opened is refused at start.
+    void unopenableLogIsRefused()
     {
-        const auto [badLog, complaint] = run({QStringLiteral("--log"), QStringLiteral("/nonexistent/dir/session.log")});
-        QVERIFY2(badLog == 2 && complaint.startsWith(u"modemterm: nie mogę otworzyć dziennika „/nonexistent/dir/"_qs),
-                 qPrintable(complaint));
+        const auto [status, complaint] = run({QStringLiteral("--log"), QStringLiteral("/nonexistent/dir/session.log")});
+        QCOMPARE(status, 2);
+        QVERIFY2(complaint.startsWith(u"modemterm: nie mogę otworzyć dziennika „/nonexistent/dir/"_qs), qPrintable(complaint));
+    }
 
-        const auto [listed, out] = run({QStringLiteral("--list-ports")});
+    // The ports present are listed (parsed against what Qt finds here), one a line.
+    void portsAreListed()
+    {
+        const auto [status, out] = run({QStringLiteral("--list-ports")});
+        QCOMPARE(status, 0);
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        if (ports.isEmpty())
+            QCOMPARE(out, u"Nie znaleziono żadnego portu szeregowego.\n"_qs);
         const QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY2(listed == 0 && lines.size() == qMax(ports.size(), 1), qPrintable(out));
-        QVERIFY(!ports.isEmpty() || out == u"Nie znaleziono żadnego portu szeregowego.\n"_qs);
-        const auto hex = [](quint16 id) { return u"%1"_qs.arg(id, 4, 16, QLatin1Char('0')); };
+        QCOMPARE(lines.size(), qMax(ports.size(), 1));
         for (const QSerialPortInfo &port : ports) {
             const QStringList fields = lines.filter(port.systemLocation() + u'\t').value(0).split(u'\t');
             QCOMPARE(fields.size(), 6);
-            QVERIFY(fields[1] == u'-' || QFileInfo(fields[1]).canonicalFilePath() == QFileInfo(fields[0]).canonicalFilePath());
-            QCOMPARE(fields[2], !port.hasVendorIdentifier() ? u"-"_qs
-                                    : hex(port.vendorIdentifier()) + u':' + hex(port.productIdentifier()));
-            QVERIFY(fields[5] == u"wolny"_qs || fields[5].startsWith(u"zajęty: proces "_qs));
+            QVERIFY2(fields[5].contains(QRegularExpression(u"^(wolny$|zajęty: proces )"_qs)), qPrintable(fields[5]));
         }
+    }
+
+    // A device named by a link whose name is not text in the system's
+    // encoding, with no real path to fall back on, is refused at start.
+    void undecodableNameWithoutADeviceIsRefused()
+    {
+        QProcess program;
+        program.start(u"sh"_qs, {u"-c"_qs, u"exec \"$0\" --port \"/nonexistent/modem$(printf '\\377')\""_qs,
+                                 QStringLiteral(MODEMTERM_BINARY)});
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), 2);
     }
 
     // A logout or a kill ends the program as "Wyjdź" does: the port closed,
     // its lock file gone, status 0. The device is named by a link whose name
     // is not text in the system's encoding, which reaches it all the same.
+    void endsCleanlyWhenTerminated_data()
+    {
+        QTest::addColumn<int>("signal");
+        for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+            QTest::newRow(strsignal(signal)) << signal;
+    }
+
     void endsCleanlyWhenTerminated()
     {
+        QFETCH(int, signal);
         PseudoTerminal pty;
         QVERIFY(pty.open());
         QTemporaryDir dir;
         const QByteArray link = QFile::encodeName(dir.path()) + "/modem\xff";
         QCOMPARE(::symlink(QFile::encodeName(pty.path()).constData(), link.constData()), 0);
-        const auto start = [&](QProcess &program, const QString &name) {
-            program.start(u"sh"_qs, {u"-c"_qs, u"exec \"$0\" --port \"$1$(printf '\\377')\""_qs,
-                                     QStringLiteral(MODEMTERM_BINARY), dir.filePath(name)});
-        };
-        QProcess unreadable; // no real path to fall back on: refused at start
-        start(unreadable, u"nothing"_qs);
-        QVERIFY(unreadable.waitForFinished(20000) && unreadable.exitCode() == 2);
-        for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
-            QProcess program;
-            start(program, u"modem"_qs);
-            QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
-            const auto lock = DeviceLock::findLockFile(pty.path());
-            QVERIFY(lock && lock->pid == program.processId());
-            ::kill(pid_t(program.processId()), signal);
-            QVERIFY2(program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit, strsignal(signal));
-            QVERIFY(program.exitCode() == 0 && !QFile::exists(lock->path));
-        }
+        // QTemporaryDir cannot remove a name it cannot decode.
+        const auto removeLink = qScopeGuard([&] { ::unlink(link.constData()); });
+        QProcess program;
+        program.start(u"sh"_qs, {u"-c"_qs, u"exec \"$0\" --port \"$1/modem$(printf '\\377')\""_qs,
+                                 QStringLiteral(MODEMTERM_BINARY), dir.path()});
+        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+        const auto lock = DeviceLock::findLockFile(pty.path());
+        QVERIFY(lock);
+        QCOMPARE(lock->pid, program.processId());
+        ::kill(pid_t(program.processId()), signal);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(QFile::exists(lock->path), false);
     }
 
     void greetsTheSimulatedModem()
@@ -149,35 +169,7 @@ private Q_SLOTS:
         Terminal t(QStringLiteral("sim"));
         t.typeLine(QStringLiteral("ATI"));
         QTRY_VERIFY_WITH_TIMEOUT(t.text1()->text().contains(QStringLiteral("MODEMTERM SIMULATED MODEM")), 10000);
-        QVERIFY(t.window->close() && t.boxes.count() == 0);
-    }
-
-    // The device goes away in the middle of a flood: one warning naming it,
-    // the text that came stays whole and in order, the window runs on idle
-    // and closes without another warning.
-    void farEndVanishingMidFlood()
-    {
-        PseudoTerminal pty;
-        QVERIFY(pty.open());
-        Terminal t(pty.path());
-        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
-        const FloodText flood;
-        // Well inside the transcript's limits, so all of it stays to be checked.
-        for (qint64 line = 0; t.text1()->textLength() < 2'000'000; line += 1000)
-            QVERIFY(PtyIo::write(pty, flood.lines(line, 1000)));
-        pty.closeMaster(); // lines the kernel still holds go with the device
-        QTRY_COMPARE(t.boxes.count(), 1);
-        const QString lost = QStringLiteral("Nieznany błąd nr 8022 ") + CommError::describe(CommError::DeviceLost);
-        QVERIFY2(t.boxes.texts.first().startsWith(lost + u'\n' + pty.path() + u':'), qPrintable(t.boxes.texts.first()));
-        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(300) < 100); // no busy loop
-
-        const QString received = t.text1()->text();
-        const qsizetype whole = received.lastIndexOf(u'\n') + 1;
-        const qint64 lines = whole / (FloodText::LineBytes - 1);
-        QVERIFY(whole >= 2'000'000 - FloodText::LineBytes && flood.shownChars(lines) == whole);
-        QCOMPARE(flood.tailLength(QStringView(received).first(whole), lines - 1), whole);
-        QVERIFY(flood.shown(lines).startsWith(received.sliced(whole)));
-        QVERIFY(t.window->close() && t.boxes.count() == 1);
+        QCOMPARE(t.boxes.count(), 0);
     }
 };
 

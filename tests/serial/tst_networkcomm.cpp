@@ -61,6 +61,16 @@ struct Client
     bool lines() const { return comm.CDHolding() || comm.CTSHolding() || comm.DSRHolding(); }
 };
 
+// Data sent before the connection is up, then COM-PORT agreed with a greeting as ser2net sends it.
+void agree(ScriptedServer &server, Client &c)
+{
+    c.comm.setOutput("AT\xff\r");
+    QVERIFY(server.hears(QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c") + "AT\xff\xff\r"));
+    QVERIFY(server.say(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c")));
+    QVERIFY(server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, QByteArray::fromHex("00002580")) + sub(2, "\x08")
+                         + sub(3, "\x01") + sub(4, "\x01") + sub(5, "\x08") + sub(5, "\x0b")));
+}
+
 } // namespace
 
 class TestNetworkComm : public QObject
@@ -68,70 +78,154 @@ class TestNetworkComm : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void linesFollowTheServer()
+    // The offer (BINARY and SUPPRESS-GO-AHEAD both ways, COM-PORT), then the
+    // data; to a greeting as ser2net sends it, refusing its ECHO is the only
+    // answer; then 9600,N,8,1, DTR and RTS on, as the window asks before opening.
+    void comPortIsOfferedAndTheLinesSet()
     {
         ScriptedServer server;
-        const QString url = server.url(u"rfc2217"_qs);
-        Client c(url);
-        c.comm.setOutput("AT\xff\r"); // before the connection is even up
-        // The offer (BINARY and SUPPRESS-GO-AHEAD both ways, COM-PORT), then the data.
-        QVERIFY(server.hears(QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c") + "AT\xff\xff\r"));
-        // A greeting as ser2net sends it: refusing its ECHO is the only answer;
-        // then 9600,N,8,1, DTR and RTS on, as the window asks before opening.
-        QVERIFY(server.say(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c")));
-        QVERIFY(server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, QByteArray::fromHex("00002580")) + sub(2, "\x08")
-                             + sub(3, "\x01") + sub(4, "\x01") + sub(5, "\x08") + sub(5, "\x0b")));
-        // COM-PORT switched off and on: acknowledged, but the settings go out no second time.
-        QVERIFY(server.say(QByteArray::fromHex("fffe2cfffd2c").repeated(50)));
+        Client c(server.url(u"rfc2217"_qs));
+        agree(server, c);
+    }
 
-        // A modem state of 0xFF split inside its escape, around escaped data;
-        // a no-op, an option nobody agreed and a line state carry nothing.
+    // COM-PORT switched off and on: acknowledged, but the settings go out no second time.
+    void comPortAgreedAgainSendsNoSettings()
+    {
+        ScriptedServer server;
+        Client c(server.url(u"rfc2217"_qs));
+        agree(server, c);
+        QVERIFY(server.say(QByteArray::fromHex("fffe2cfffd2c").repeated(50)));
+        c.comm.setDTREnable(false);
+        QVERIFY(server.hears(sub(5, "\x09")));
+        QCOMPARE(server.heard.count(sub(2, "\x08")), 1);
+    }
+
+    // A modem state of 0xFF split inside its escape, around escaped data; a
+    // no-op, an option nobody agreed and a line state carry nothing.
+    void dataAndModemStateAreUnescaped()
+    {
+        ScriptedServer server;
+        Client c(server.url(u"rfc2217"_qs));
+        agree(server, c);
         const QByteArray state = sub(107, "\xff\xff");
         QVERIFY(server.say("A\xff\xff" + state.left(5)));
         QTRY_COMPARE(c.received, QByteArray("A\xff"));
         QVERIFY(server.say(state.mid(5) + "B\xff\xf1" + "C\xff\xfa\x63\x01\x02\xff\xf0" + "D" + sub(106, "`")));
         QTRY_COMPARE(c.received, QByteArray("A\xff" "BCD"));
-        QVERIFY(c.comm.CDHolding() && c.comm.CTSHolding() && c.comm.DSRHolding());
+        QCOMPARE(c.comm.CDHolding(), true);
+        QCOMPARE(c.comm.CTSHolding(), true);
+        QCOMPARE(c.comm.DSRHolding(), true);
         std::sort(c.lineEvents.begin(), c.lineEvents.end());
         QCOMPARE(c.lineEvents, (QList<int>{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD}));
+    }
 
-        // Nothing is ever acknowledged, and a switch still goes out.
+    // Nothing is ever acknowledged, and a switch still goes out.
+    void switchGoesOutUnacknowledged()
+    {
+        ScriptedServer server;
+        Client c(server.url(u"rfc2217"_qs));
+        agree(server, c);
         c.comm.setDTREnable(false);
         QVERIFY(server.hears(sub(5, "\x09")));
-        QCOMPARE(server.heard.count(sub(2, "\x08")), 1);
         QVERIFY(server.say(sub(107, "\x10")));
-        QTRY_VERIFY(!c.comm.CDHolding() && !c.comm.DSRHolding() && c.comm.CTSHolding());
+        QTRY_COMPARE(c.comm.CTSHolding(), true);
+        QCOMPARE(c.comm.CDHolding(), false);
+    }
 
-        // The server going away: the port closes, told once, and nothing spins.
+    // The server going away: the port closes, told once, and nothing spins.
+    void serverGoingAwayIsToldOnce()
+    {
+        ScriptedServer server;
+        const QString url = server.url(u"rfc2217"_qs);
+        Client c(url);
+        agree(server, c);
         server.client->close();
         QTRY_COMPARE(c.failures.size(), 1);
-        QVERIFY(c.failures[0].number() == CommError::DeviceLost && c.failures[0].detail().startsWith(url + u": "_qs));
-        QVERIFY(!c.comm.PortOpen() && !c.lines() && ProcessUsage::cpuMsWhileEventLoopRuns(500) < 200);
+        QCOMPARE(c.failures[0].number(), int(CommError::DeviceLost));
+        QVERIFY2(c.failures[0].detail().startsWith(url + u": "_qs), qPrintable(c.failures[0].detail()));
+        QCOMPARE(c.comm.PortOpen(), false);
+        QCOMPARE(c.lines(), false);
+        QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(500) < 200);
         QCOMPARE(c.failures.size(), 1);
     }
 
     // Without COM-PORT (refused, never answered, or a plain socket with no
     // Telnet at all) only bytes pass: a modem state is ignored, and a line
     // switch is remembered and changes nothing on the wire.
+    void withoutComPortOnlyBytesPass_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QByteArray>("greeting");
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QByteArray>("heard");
+        const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
+        QTest::newRow("refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData << QByteArray("x")
+                                 << QByteArray("AT\xff\xff\r!");
+        QTest::newRow("never answered") << u"rfc2217"_qs << QByteArray("x") << QByteArray("x") << QByteArray("AT\xff\xff\r!");
+        QTest::newRow("plain socket") << u"socket"_qs << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
+                                      << QByteArray("AT\xff\r!");
+    }
+
     void withoutComPortOnlyBytesPass()
     {
-        const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
-        for (const auto &[scheme, greeting] : {std::pair(u"rfc2217"_qs, "\xff\xfe\x2c" + stateAndData),
-                                               {u"rfc2217"_qs, QByteArray("x")},
-                                               {u"socket"_qs, "\xff\xfd\x2c" + stateAndData}}) {
-            const bool plain = scheme == u"socket"_qs;
-            ScriptedServer server;
-            Client c(server.url(scheme));
-            c.comm.setOutput("AT\xff\r");
-            QVERIFY(server.hears("AT") && server.say(greeting));
-            QTRY_COMPARE(c.received, plain ? greeting : QByteArray("x"));
-            c.comm.setDTREnable(false);
-            c.comm.setOutput("!");
-            const QByteArray sent = plain ? "AT\xff\r!" : "AT\xff\xff\r!";
-            QVERIFY(server.hears(sent));
-            QVERIFY2(!c.comm.DTREnable() && !c.lines() && c.lineEvents.isEmpty() && (!plain || server.heard == sent)
-                         && !server.heard.contains("\xff\xfa\x2c\x05"), server.heard.toHex(' '));
-        }
+        QFETCH(QString, scheme);
+        QFETCH(QByteArray, greeting);
+        QFETCH(QByteArray, received);
+        QFETCH(QByteArray, heard);
+        ScriptedServer server;
+        Client c(server.url(scheme));
+        c.comm.setOutput("AT\xff\r");
+        QVERIFY(server.hears("AT"));
+        QVERIFY(server.say(greeting));
+        QTRY_COMPARE(c.received, received);
+        c.comm.setDTREnable(false);
+        c.comm.setOutput("!");
+        QVERIFY(server.hears(heard));
+        if (scheme == u"socket"_qs)
+            QCOMPARE(server.heard, heard); // no Telnet at all
+        QCOMPARE(c.comm.DTREnable(), false);
+        QCOMPARE(c.lines(), false);
+        QCOMPARE(c.lineEvents, QList<int>());
+        QVERIFY2(!server.heard.contains("\xff\xfa\x2c\x05"), server.heard.toHex(' ')); // no SET-CONTROL
+    }
+
+    // What the server sent just before it closed is still received, also
+    // while a handler of the earlier bytes runs the event loop (as a message
+    // box does).
+    void bytesSentWithTheCloseAreReceived_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("socket") << u"socket"_qs;
+        QTest::newRow("rfc2217") << u"rfc2217"_qs;
+    }
+
+    void bytesSentWithTheCloseAreReceived()
+    {
+        QFETCH(QString, scheme);
+        ScriptedServer server;
+        Client c(server.url(scheme));
+        c.comm.setOutput("ATH\r");
+        QVERIFY(server.hears("ATH"));
+        bool busy = false;
+        QObject::connect(&c.comm, &CommControl::OnComm, &c.comm, [&] {
+            if (std::exchange(busy, true))
+                return;
+            QVERIFY(server.say("NO CARRIER\r\n"));
+            server.client->close();
+            (void)QTest::qWaitFor([&] { return !c.comm.PortOpen(); });
+        });
+        QVERIFY(server.say("ATH\r\n"));
+        QTRY_COMPARE(c.failures.size(), 1);
+        QCOMPARE(c.received, QByteArray("ATH\r\nNO CARRIER\r\n"));
+    }
+
+    // A loopback port whose queue is full, so that the handshake never
+    // completes, and a closed one that refuses: reported later, as not found.
+    void failedConnectionsReportPortNotFound_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("never accepted") << true;
+        QTest::newRow("refused") << false;
     }
 
     // A server that sends without end and takes nothing: past the limit a
@@ -151,8 +245,7 @@ private Q_SLOTS:
 
     void failedConnectionsReportPortNotFound()
     {
-        // A loopback port whose queue is full, so that the handshake never
-        // completes; then, closed, one that refuses.
+        QFETCH(bool, listening);
         QTcpServer server;
         server.setListenBacklogSize(0);
         QVERIFY(server.listen(QHostAddress::LocalHost));
@@ -161,18 +254,16 @@ private Q_SLOTS:
         for (QTcpSocket &socket : queued)
             socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
         const QString url = u"rfc2217://127.0.0.1:%1"_qs.arg(server.serverPort());
-        for (bool listening : {true, false}) {
-            if (!listening)
-                server.close();
-            Client c(url);
-            QVERIFY(c.comm.PortOpen()); // at once, whatever the outcome
-            QTRY_COMPARE_WITH_TIMEOUT(c.failures.size(), 1, NetworkComm::ConnectTimeoutMs + 5000);
-            QVERIFY(c.failures[0].number() == CommError::PortNotFound
-                    && c.failures[0].detail().startsWith(url + u": "_qs));
-            QCOMPARE(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
-            QCoreApplication::sendPostedEvents();
-            QCOMPARE(c.failures.size(), 1);
-        }
+        if (!listening)
+            server.close();
+        Client c(url);
+        QCOMPARE(c.comm.PortOpen(), true); // at once, whatever the outcome
+        QTRY_COMPARE_WITH_TIMEOUT(c.failures.size(), 1, NetworkComm::ConnectTimeoutMs + 5000);
+        QCOMPARE(c.failures[0].number(), int(CommError::PortNotFound));
+        QVERIFY2(c.failures[0].detail().startsWith(url + u": "_qs), qPrintable(c.failures[0].detail()));
+        QCOMPARE(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(c.failures.size(), 1);
     }
 };
 

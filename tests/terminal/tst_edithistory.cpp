@@ -61,7 +61,8 @@ private Q_SLOTS:
         // At most 12 characters: "two three four" held as steps would be 14.
         QCOMPARE(t.steps(u"uuu"), (QStringList{"one two three ", "one two ", "-"}));
         t.edit(0, 8, u"a much longer line"_qs); // over the bound: not kept, nor what came before
-        QVERIFY(t.history.heldChars() == 0 && t.steps(u"ur") == QStringList(2, u"-"_qs));
+        QCOMPARE(t.history.heldChars(), 0);
+        QCOMPARE(t.steps(u"ur"), QStringList(2, u"-"_qs));
         for (int i = 0; i < 4; ++i) // at most 3 steps
             t.edit(0, 0, u"x"_qs);
         QCOMPARE(t.steps(u"uuuu").mid(2), (QStringList{"xa much longer line", "-"}));
