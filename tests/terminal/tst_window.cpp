@@ -302,7 +302,7 @@ private Q_SLOTS:
         for (const QChar c : u"ąŁ€ñ"_qs) // ñ is not in the code page
             QTest::sendKeyEvent(QTest::Click, t, Qt::Key_unknown, QString(c), Qt::NoModifier);
         const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
-        for (const auto &[key, mods] : {std::pair(Qt::Key_Escape, none), {Qt::Key_Tab, none}, {Qt::Key_Z, ctrl},
+        for (const auto &[key, mods] : {std::pair(Qt::Key_Escape, none), {Qt::Key_I, ctrl}, {Qt::Key_Z, ctrl},
                                         {Qt::Key_A, ctrl | Qt::ShiftModifier}, {Qt::Key_BracketLeft, ctrl},
                                         // Keys without a character are not collected.
                                         {Qt::Key_Left, none}, {Qt::Key_F1, none}, {Qt::Key_Shift, none},
@@ -370,6 +370,16 @@ private Q_SLOTS:
         QCOMPARE(QStringList(captions.values()).join(u' ').trimmed(), u"CD CTS DSR RTS DTR"_qs);
         const QFont font = f.text1()->font();
         QVERIFY(font.family() == u"Times New Roman"_qs && font.pointSizeF() == 8.25 && font.weight() == QFont::Normal);
+        // Tab walks that order and is neither typed nor collected for sending.
+        QStringList walked;
+        for (int i = 0; i < 6; ++i) {
+            walked.append(f.window->focusWidget()->objectName());
+            QTest::keyClick(f.window->focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(walked, order);
+        QCOMPARE(f.window->focusWidget(), f.text1());
+        f.typeLine(QString());
+        QCOMPARE(f.comm->writes.last(), QByteArray("\r"));
         QCOMPARE(f.window->menuBar()->actions().first()->menu()->actions().size(), 2); // About, Wyjdź, nothing between
         f.choose(u"&Plik"_qs, u"&About"_qs);
         QCOMPARE(f.boxes.looks, QStringList{"About, information, OK, over the window"});
