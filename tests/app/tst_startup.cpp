@@ -3,6 +3,7 @@
 #include "devicelock.h"
 #include "floodtext.h"
 #include "modalwatcher.h"
+#include "portlist.h"
 #include "portrouter.h"
 #include "processusage.h"
 #include "ptyio.h"
@@ -10,6 +11,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSerialPortInfo>
 #include <QTemporaryDir>
 
@@ -113,6 +115,27 @@ private Q_SLOTS:
                                     : hex(port.vendorIdentifier()) + u':' + hex(port.productIdentifier()));
             QVERIFY(fields[5] == u"wolny"_qs || fields[5].startsWith(u"zajęty: proces "_qs));
         }
+    }
+
+    // Whatever the names hold, each port is one line: a stable name with a
+    // tab, a line break and a byte that is not UTF-8, a driver's description
+    // with control characters.
+    void portListEscapesNames()
+    {
+        QTemporaryDir dir;
+        const QByteArray odd = QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f";
+        const auto unlink = qScopeGuard([&] { ::unlink(odd.constData()); }); // Qt cannot name it
+        const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
+        if (!present.isEmpty())
+            QCOMPARE(::symlink(QFile::encodeName(present.first().systemLocation()).constData(), odd.constData()), 0);
+        QList<PortList::Port> ports = PortList::present(dir.path());
+        ports.append({u"/dev/ttyX"_qs, {}, {}, u"A\x01"_qs, u"FT232R\tUSB\nUART\u0085 \\"_qs, {}});
+        const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), ports.size());
+        QCOMPARE(lines.last(), u"/dev/ttyX\t-\t-\tA\\x01\tFT232R\\tUSB\\nUART\\u0085 \\\\\twolny"_qs);
+        if (!present.isEmpty())
+            QCOMPARE(lines.filter(present.first().systemLocation() + u'\t').value(0).section(u'\t', 1, 1),
+                     dir.path() + u"/usb-odd\\tname\\nttyS9 \\x9f"_qs);
     }
 
     // A logout or a kill ends the program as "Wyjdź" does: the port closed,
