@@ -10,7 +10,12 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -116,6 +121,70 @@ private Q_SLOTS:
             QTRY_VERIFY(t->text1()->text().endsWith(u"bye\n"_qs));
             QVERIFY(t->window->close() && contents(files.raw) == sent + "bye\r\n" && boxes.count() == 1);
         }
+    }
+
+    // A FIFO is a fine log: refused at once while nobody reads it, never
+    // holding the window up. A reader that stops reading gets what fitted in
+    // a bounded backlog, then one warning ends that log; one that goes away
+    // is one warning too (as in the program, where SIGPIPE is ignored).
+    void pipesNeverHoldTheWindowUp()
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"fifo"_qs);
+        QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
+        QString error;
+        QVERIFY(!SessionLog::open({fifo, {}, false}, u"port"_qs, &error));
+        QVERIFY2(error.contains(u"nikt nie czyta z tego potoku"_qs), qPrintable(error));
+        for (const bool readerLeaves : {false, true}) {
+            const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);
+            PseudoTerminal pty;
+            QVERIFY(pty.open());
+            ModalWatcher boxes;
+            const auto t = loggingTerminal(pty.path(), {{}, fifo, false});
+            QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+            if (readerLeaves)
+                ::close(reader);
+            const FloodText flood;
+            const QByteArray sent = flood.lines(0, 30'000); // twice what the pipe and the backlog hold
+            QVERIFY(PtyIo::write(pty, sent));
+            QTRY_VERIFY(t->text1()->text().endsWith(flood.shown(29'999)));
+            QTRY_COMPARE(boxes.count(), 1);
+            const QString reason = readerLeaves ? u"nikt już nie czyta z potoku"_qs : u"odbiorca nie nadąża czytać"_qs;
+            QVERIFY2(boxes.texts.first().contains(fifo + u": "_qs + reason), qPrintable(boxes.texts.first()));
+            if (readerLeaves)
+                continue;
+            QByteArray got(sent.size(), '\0');
+            const qsizetype n = ::read(reader, got.data(), size_t(got.size()));
+            ::close(reader);
+            QVERIFY(n >= 4096);
+            QCOMPARE(got.first(n), sent.first(n));
+        }
+    }
+
+    // A symbolic link another user planted in a shared directory is not
+    // followed; one of ours is. A new log is for its owner's eyes only.
+    void plantedLinksAreRefused()
+    {
+        if (::geteuid() != 0)
+            QSKIP("planting another user's link needs root");
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(qPrintable(dir.path()), 01777), 0);
+        const QString secret = dir.filePath(u"secret"_qs), link = dir.filePath(u"raw.log"_qs);
+        QVERIFY(QFile(secret).open(QIODevice::WriteOnly) && QFile::link(secret, link));
+        QCOMPARE(::lchown(qPrintable(link), 65534, 65534), 0);
+        QString error;
+        QVERIFY(!SessionLog::open({{}, link, false}, u"port"_qs, &error));
+        QCOMPARE(error, u"nie otworzę dziennika „%1”: „%1” to dowiązanie symboliczne innego użytkownika w katalogu "
+                        "%2, do którego każdy może pisać; ktoś mógł je tam podłożyć"_qs.arg(link, dir.path()));
+        QCOMPARE(::lchown(qPrintable(link), 0, 0), 0);
+        QVERIFY(SessionLog::open({{}, link, false}, u"port"_qs, &error));
+
+        const QString fresh = dir.filePath(u"session.log"_qs);
+        QVERIFY(SessionLog::open({fresh, {}, false}, u"port"_qs, &error));
+        struct stat st;
+        QCOMPARE(::stat(qPrintable(fresh), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
     }
 };
 

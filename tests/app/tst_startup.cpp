@@ -9,6 +9,7 @@
 #include "ptyio.h"
 #include "runningterminal.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
@@ -17,6 +18,9 @@
 
 #include <csignal>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The program as it starts: its command line, and the window on real back
@@ -165,6 +169,40 @@ private Q_SLOTS:
             QVERIFY2(program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit, strsignal(signal));
             QVERIFY(program.exitCode() == 0 && !QFile::exists(lock->path));
         }
+    }
+
+    // A log's reader that goes away ends that log, not the program: it runs
+    // on, and still ends cleanly, its lock file gone.
+    void outlivesItsLogReader()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"raw"_qs);
+        QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
+        const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QProcess program;
+        program.start(QStringLiteral(MODEMTERM_BINARY), {u"--port"_qs, pty.path(), u"--log-raw"_qs, fifo});
+        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+        const auto lock = DeviceLock::findLockFile(pty.path());
+        QVERIFY(lock);
+        const QString fds = u"/proc/%1/fd"_qs.arg(program.processId());
+        const auto logOpen = [&] {
+            for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::System))
+                if (fd.symLinkTarget() == fifo)
+                    return true;
+            return false;
+        };
+        QVERIFY(logOpen());
+        ::close(reader);
+        QVERIFY(PtyIo::write(pty, "OK\r\n"));
+        QTRY_VERIFY(!logOpen()); // written out within a second, found unread
+        QCOMPARE(program.state(), QProcess::Running);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(!QFile::exists(lock->path));
     }
 
     void greetsTheSimulatedModem()
