@@ -128,6 +128,7 @@ void OknoTerma::openPort(quint8 number)
         MSComm1->setSettings(QString::fromLatin1(StartupSettings));
         MSComm1->setRThreshold(1);
         MSComm1->setPortOpen(true);
+        m_sinceOpened.start();
         MSComm1->setOutput(QByteArrayLiteral("AT\r"));
         PrintMSR();
     } catch (const CommError &error) {
@@ -153,7 +154,9 @@ void OknoTerma::PrintError()
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
                     isVisible() ? this : nullptr);
     box.setTextFormat(Qt::PlainText);
+    ++m_warningsShown;
     box.exec();
+    --m_warningsShown;
 }
 
 void OknoTerma::PrintMSR()
@@ -380,7 +383,9 @@ void OknoTerma::logWriteFailed(const QString &path, const QString &reason)
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
                         isVisible() ? this : nullptr);
         box.setTextFormat(Qt::PlainText);
+        ++m_warningsShown;
         box.exec();
+        --m_warningsShown;
     });
 }
 
@@ -400,9 +405,11 @@ bool OknoTerma::reconnectAfter(const CommError &error)
     const bool lost = error.number() == CommError::DeviceLost;
     if (!lost && error.number() != CommError::PortNotFound)
         return false;
-    // A device lost is told every time it happens; one not found (at an
-    // opening, or later, by a network port that could not connect) only once.
-    const bool toldBefore = m_absenceTold && !lost;
+    // A device lost after a session that worked is told; one not found (at an
+    // opening, or later, by a network port that could not connect), or lost
+    // within a second of opening, only once. Never a warning on top of another.
+    const bool worked = lost && m_sinceOpened.isValid() && m_sinceOpened.elapsed() >= Reconnector::WorkingSessionMs;
+    const bool toldBefore = (m_absenceTold && !worked) || m_warningsShown > 0;
     m_absenceTold = true;
     m_reconnector->watch();
     return toldBefore;
