@@ -48,6 +48,27 @@ QString basicStr(qint64 n)
     return n < 0 ? QString::number(n) : u' ' + QString::number(n);
 }
 
+// A word wider than a box can be (a host name of hundreds of characters) may
+// break anywhere: a zero-width space after every 60 characters of it.
+QString wrappable(const QString &text)
+{
+    constexpr int Run = 60;
+    QString out;
+    out.reserve(text.size() + text.size() / Run);
+    int run = 0;
+    for (const QChar c : text) {
+        if (c.isSpace()) {
+            run = 0;
+        } else if (run >= Run && !c.isLowSurrogate()) {
+            out += QChar(0x200B);
+            run = 0;
+        }
+        out += c;
+        run += !c.isSpace();
+    }
+    return out;
+}
+
 constexpr int StartupPort = 2;
 constexpr auto StartupSettings = "9600,N,8,1";
 
@@ -151,7 +172,7 @@ void OknoTerma::PrintError()
     if (!error.detail().isEmpty())
         text += u'\n' + error.detail();
     // Before the window is shown (a failed start) the box stands on its own.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), wrappable(text), QMessageBox::Ok,
                     isVisible() ? this : nullptr);
     box.setTextFormat(Qt::PlainText);
     ++m_warningsShown;
@@ -380,7 +401,7 @@ void OknoTerma::logWriteFailed(const QString &path, const QString &reason)
     const QString text = QStringLiteral("Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego.\n")
                          + path + QLatin1String(": ") + reason;
     QTimer::singleShot(0, this, [this, text] {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), wrappable(text), QMessageBox::Ok,
                         isVisible() ? this : nullptr);
         box.setTextFormat(Qt::PlainText);
         ++m_warningsShown;

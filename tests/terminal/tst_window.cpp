@@ -145,6 +145,17 @@ private Q_SLOTS:
         QCOMPARE(f.boxes.count(), 1);
     }
 
+    // A very long second line (a host name of 300 characters) wraps inside the box.
+    void longWarningWrapsInItsBox()
+    {
+        WindowFixture f;
+        const QString url = u"rfc2217://"_qs + QString(300, u'h') + u":2217"_qs;
+        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound, url + u": Host not found"_qs));
+        f.start();
+        QCOMPARE(f.boxes.looks, QStringList{"Ostrzeżenie, warning, OK"});
+        QCOMPARE(f.boxes.texts.first(), u"Nie mogę otworzyć portu COM 2\n"_qs + url + u": Host not found"_qs);
+    }
+
     // Closing the window or "Wyjdź" closes the port, showing a failed close;
     // "Wyjdź" then asks the program to end.
     void unloadClosesThePort()
