@@ -10,8 +10,6 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
-#include <csignal>
-
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -123,43 +121,33 @@ private Q_SLOTS:
         }
     }
 
-    // A FIFO is a fine log: refused at once while nobody reads it, never
-    // holding the window up. A reader that stops reading gets what fitted in
-    // a bounded backlog, then one warning ends that log; one that goes away
-    // is one warning too (as in the program, where SIGPIPE is ignored).
+    // A FIFO is a fine log: refused at once while nobody reads it, and never
+    // holding the window up: a reader that stops reading gets what fitted in
+    // a bounded backlog, then one warning ends that log.
     void pipesNeverHoldTheWindowUp()
     {
-        std::signal(SIGPIPE, SIG_IGN);
         QTemporaryDir dir;
         const QString fifo = dir.filePath(u"fifo"_qs);
         QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
         QString error;
         QVERIFY(!SessionLog::open({fifo, {}, false}, u"port"_qs, &error));
         QVERIFY2(error.contains(u"nikt nie czyta z tego potoku"_qs), qPrintable(error));
-        for (const bool readerLeaves : {false, true}) {
-            const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);
-            PseudoTerminal pty;
-            QVERIFY(pty.open());
-            ModalWatcher boxes;
-            const auto t = loggingTerminal(pty.path(), {{}, fifo, false});
-            QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
-            if (readerLeaves)
-                ::close(reader);
-            const FloodText flood;
-            const QByteArray sent = flood.lines(0, 30'000); // twice what the pipe and the backlog hold
-            QVERIFY(PtyIo::write(pty, sent));
-            QTRY_VERIFY(t->text1()->text().endsWith(flood.shown(29'999)));
-            QTRY_COMPARE(boxes.count(), 1);
-            const QString reason = readerLeaves ? u"nikt już nie czyta z potoku"_qs : u"odbiorca nie nadąża czytać"_qs;
-            QVERIFY2(boxes.texts.first().contains(fifo + u": "_qs + reason), qPrintable(boxes.texts.first()));
-            if (readerLeaves)
-                continue;
-            QByteArray got(sent.size(), '\0');
-            const qsizetype n = ::read(reader, got.data(), size_t(got.size()));
-            ::close(reader);
-            QVERIFY(n >= 4096);
-            QCOMPARE(got.first(n), sent.first(n));
-        }
+        const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        ModalWatcher boxes;
+        const auto t = loggingTerminal(pty.path(), {{}, fifo, false});
+        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+        const QByteArray sent = FloodText().lines(0, 30'000); // twice what the pipe and the backlog hold
+        QVERIFY(PtyIo::write(pty, sent));
+        QTRY_VERIFY(t->text1()->text().endsWith(FloodText().shown(29'999)));
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.texts.first().contains(fifo + u": odbiorca nie nadąża czytać"_qs), qPrintable(boxes.texts.first()));
+        QByteArray got(sent.size(), '\0');
+        got.truncate(::read(reader, got.data(), size_t(got.size())));
+        ::close(reader);
+        QVERIFY(got.size() >= 4096);
+        QVERIFY(sent.startsWith(got));
     }
 
     // A symbolic link another user planted in a shared directory is not
@@ -175,8 +163,8 @@ private Q_SLOTS:
         QCOMPARE(::lchown(qPrintable(link), 65534, 65534), 0);
         QString error;
         QVERIFY(!SessionLog::open({{}, link, false}, u"port"_qs, &error));
-        QCOMPARE(error, u"nie otworzę dziennika „%1”: „%1” to dowiązanie symboliczne innego użytkownika w katalogu "
-                        "%2, do którego każdy może pisać; ktoś mógł je tam podłożyć"_qs.arg(link, dir.path()));
+        QVERIFY2(error.startsWith(u"nie otworzę dziennika „%1”: „%1” to dowiązanie symboliczne innego"_qs.arg(link)),
+                 qPrintable(error));
         QCOMPARE(::lchown(qPrintable(link), 0, 0), 0);
         QVERIFY(SessionLog::open({{}, link, false}, u"port"_qs, &error));
 

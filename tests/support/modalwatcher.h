@@ -59,14 +59,12 @@ private:
         });
     }
 
-    // Whether the box's text, wrapped as it is drawn, stays inside the box
-    // and the box on the screen.
+    // Whether the box's text, wrapped as it is drawn, stays inside the box, and the box on the screen.
     static bool textFits(QMessageBox *box)
     {
         const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
-        const QRect wrapped = label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 1 << 20),
-                                                                Qt::TextWordWrap, label->text());
-        return wrapped.width() <= label->width() && box->width() <= box->screen()->availableGeometry().width();
+        const QRect text = label->fontMetrics().boundingRect(label->rect(), Qt::TextWordWrap, label->text());
+        return text.width() <= label->width() && box->width() <= box->screen()->availableGeometry().width();
     }
 
     QTimer m_timer;
