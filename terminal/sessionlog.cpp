@@ -148,6 +148,7 @@ void SessionLog::stop(Sink &sink, const QString &reason, bool announce)
 {
     // Disk full, device gone, reader gone: this file is done with, the session goes on.
     sink.on = false;
+    sink.used = 0;
     sink.buffer = QByteArray();
     if (announce)
         Q_EMIT writeFailed(sink.file->path(), reason);
