@@ -49,6 +49,11 @@ std::optional<QString> argumentText(const QByteArray &bytes)
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // A log on a pipe whose reader went away is a write that failed (told
+    // once, that log ends), never the end of the program and its port lock.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Read before the application exists, so --help and --version need no display.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {

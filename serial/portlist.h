@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -10,7 +11,7 @@ namespace PortList {
 struct Port
 {
     QString device;       // "/dev/ttyUSB0"
-    QString stableName;   // "/dev/serial/by-id/usb-…-if00-port0"; empty without one
+    QByteArray stableName; // "/dev/serial/by-id/usb-…-if00-port0", as the file system has it; empty without one
     QString usbId;        // vendor and product, "0403:6001"; empty off USB
     QString serialNumber;
     QString description;  // as the driver describes the device
@@ -22,7 +23,9 @@ QList<Port> present(const QString &stableNames = QStringLiteral("/dev/serial/by-
 
 // One port a line, its fields separated by tabs, "-" for what is not known:
 // device, stable name, USB ids, serial number, description, "wolny" or
-// "zajęty: <who>". No ports: one line saying so.
+// "zajęty: <who>". No ports: one line saying so. Whatever a field holds, a
+// port stays one line: control characters, a backslash and bytes that are
+// not UTF-8 are written as escapes ("\t", "\\", "\x9f", "\u0085").
 QString format(const QList<Port> &ports);
 
 } // namespace PortList

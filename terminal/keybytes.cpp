@@ -52,7 +52,8 @@ QByteArray fromKeyEvent(const QKeyEvent &event)
     case Qt::Key_Escape:
         return QByteArray(1, '\x1b');
     case Qt::Key_Tab:
-        return QByteArray(1, '\t');
+    case Qt::Key_Backtab:
+        return {}; // it moves the focus; Ctrl+I is the tab character
     default:
         break;
     }

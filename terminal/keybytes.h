@@ -7,10 +7,10 @@ class QKeyEvent;
 
 // The bytes a key press sends, as the terminal collects them for the port:
 // a character key gives its Windows-1250 byte ('?' when the code page has no
-// such character), Enter 13, Backspace 8, Escape 27, Tab 9, and Ctrl with a
-// letter 1 to 26 (Ctrl+[ \ ] 27 to 29). Keys without a character (arrows,
-// function keys, modifiers alone, Alt combinations meant for the menus) give
-// nothing.
+// such character), Enter 13, Backspace 8, Escape 27, and Ctrl with a letter
+// 1 to 26 (Ctrl+I is the tab, 9; Ctrl+[ \ ] 27 to 29). Keys without a
+// character (arrows, function keys, modifiers alone, Tab, which moves the
+// focus, Alt combinations meant for the menus) give nothing.
 namespace KeyBytes {
 
 QByteArray fromKeyEvent(const QKeyEvent &event);

@@ -48,6 +48,27 @@ QString basicStr(qint64 n)
     return n < 0 ? QString::number(n) : u' ' + QString::number(n);
 }
 
+// A word wider than a box can be (a host name of hundreds of characters) may
+// break anywhere: a zero-width space after every 60 characters of it.
+QString wrappable(const QString &text)
+{
+    constexpr int Run = 60;
+    QString out;
+    out.reserve(text.size() + text.size() / Run);
+    int run = 0;
+    for (const QChar c : text) {
+        if (c.isSpace()) {
+            run = 0;
+        } else if (run >= Run && !c.isLowSurrogate()) {
+            out += QChar(0x200B);
+            run = 0;
+        }
+        out += c;
+        run += !c.isSpace();
+    }
+    return out;
+}
+
 constexpr int StartupPort = 2;
 constexpr auto StartupSettings = "9600,N,8,1";
 
@@ -128,6 +149,7 @@ void OknoTerma::openPort(quint8 number)
         MSComm1->setSettings(QString::fromLatin1(StartupSettings));
         MSComm1->setRThreshold(1);
         MSComm1->setPortOpen(true);
+        m_sinceOpened.start();
         MSComm1->setOutput(QByteArrayLiteral("AT\r"));
         PrintMSR();
     } catch (const CommError &error) {
@@ -150,10 +172,12 @@ void OknoTerma::PrintError()
     if (!error.detail().isEmpty())
         text += u'\n' + error.detail();
     // Before the window is shown (a failed start) the box stands on its own.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), wrappable(text), QMessageBox::Ok,
                     isVisible() ? this : nullptr);
     box.setTextFormat(Qt::PlainText);
+    ++m_warningsShown;
     box.exec();
+    --m_warningsShown;
 }
 
 void OknoTerma::PrintMSR()
@@ -375,10 +399,12 @@ void OknoTerma::logWriteFailed(const QString &path, const QString &reason)
     const QString text = QStringLiteral("Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego.\n")
                          + path + QLatin1String(": ") + reason;
     QTimer::singleShot(0, this, [this, text] {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), text, QMessageBox::Ok,
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), wrappable(text), QMessageBox::Ok,
                         isVisible() ? this : nullptr);
         box.setTextFormat(Qt::PlainText);
+        ++m_warningsShown;
         box.exec();
+        --m_warningsShown;
     });
 }
 
@@ -398,9 +424,11 @@ bool OknoTerma::reconnectAfter(const CommError &error)
     const bool lost = error.number() == CommError::DeviceLost;
     if (!lost && error.number() != CommError::PortNotFound)
         return false;
-    // A device lost is told every time it happens; one not found (at an
-    // opening, or later, by a network port that could not connect) only once.
-    const bool toldBefore = m_absenceTold && !lost;
+    // A device lost after a session that worked is told; one not found (at an
+    // opening, or later, by a network port that could not connect), or lost
+    // within a second of opening, only once. Never a warning on top of another.
+    const bool worked = lost && m_sinceOpened.isValid() && m_sinceOpened.elapsed() >= Reconnector::WorkingSessionMs;
+    const bool toldBefore = (m_absenceTold && !worked) || m_warningsShown > 0;
     m_absenceTold = true;
     m_reconnector->watch();
     return toldBefore;

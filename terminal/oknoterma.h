@@ -5,6 +5,7 @@
 #include "receivedecoder.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -121,4 +122,10 @@ private:
     // Since the device was last found missing, without the user choosing a
     // port: the absence was told and need not be again.
     bool m_absenceTold = false;
+    // Since the port last opened: a port lost within a second of opening was
+    // not really back (a server that hangs up at once, a device still settling).
+    QElapsedTimer m_sinceOpened;
+    // Warning boxes on screen now; with reconnecting on, a loss found while
+    // one is up is not told on top of it.
+    int m_warningsShown = 0;
 };

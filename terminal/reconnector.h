@@ -23,6 +23,8 @@ public:
 
     static constexpr int PollMs = 1000;
     static constexpr int SettleMs = 600;
+    // A port lost sooner than this after opening was not back yet.
+    static constexpr int WorkingSessionMs = 1000;
 
     Reconnector(Probe deviceExists, Reopen reopen, QObject *parent = nullptr);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "sessionlog.h"
 
+#include "logfile.h"
+
 #include <QDateTime>
 
 #include <cstring>
@@ -11,31 +13,18 @@ namespace {
 constexpr qsizetype BufferBytes = 256 * 1024;
 constexpr int FlushMs = 1000;
 
-// Whether the file at `path` has text whose last line is not ended, so that
-// what is appended would run on from it.
-bool endsMidLine(const QString &path)
-{
-    QFile existing(path);
-    if (!existing.open(QIODevice::ReadOnly) || existing.isSequential() || existing.size() <= 0
-        || !existing.seek(existing.size() - 1))
-        return false;
-    char last = '\n';
-    return existing.getChar(&last) && last != '\n';
-}
-
 } // namespace
 
 std::unique_ptr<SessionLog> SessionLog::open(const Files &files, const QString &source, QString *error)
 {
     std::unique_ptr<SessionLog> log(new SessionLog);
     log->m_timestamps = files.timestamps;
-    const bool textMidLine = !files.text.isEmpty() && endsMidLine(files.text);
     if (!log->openSink(log->m_text, files.text, error) || !log->openSink(log->m_raw, files.raw, error))
         return nullptr;
     if (log->m_text.on) {
         // A session appended to an earlier one starts on a line of its own.
         const QString header = QStringLiteral("%1modemterm %2: dziennik sesji, %3, otwarty %4\n")
-                                   .arg(textMidLine ? QStringLiteral("\n") : QString(),
+                                   .arg(log->m_text.file->endsMidLine() ? QStringLiteral("\n") : QString(),
                                         QStringLiteral(MODEMTERM_VERSION), source,
                                         timestamp(QDateTime::currentMSecsSinceEpoch()).trimmed());
         log->append(log->m_text, header.toUtf8());
@@ -55,13 +44,11 @@ bool SessionLog::openSink(Sink &sink, const QString &path, QString *error)
 {
     if (path.isEmpty())
         return true;
-    sink.file.setFileName(path);
-    // Unbuffered: the buffer here is the only one, so a flush reaches the system.
-    if (!sink.file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        if (error)
-            *error = QStringLiteral("nie mogę otworzyć dziennika „%1”: %2").arg(path, sink.file.errorString());
+    sink.file = LogFile::open(path, error);
+    if (!sink.file)
         return false;
-    }
+    // Bytes that could not go out at once fail later, from the event loop.
+    connect(sink.file.get(), &LogFile::failed, this, [this, &sink](const QString &reason) { stop(sink, reason, true); });
     sink.buffer.resize(BufferBytes);
     sink.on = true;
     return true;
@@ -147,27 +134,22 @@ void SessionLog::writeOut(Sink &sink, bool announce)
 {
     if (!sink.on || sink.used == 0)
         return;
-    // A short write is retried, so that a failure leaves the system's reason.
-    qint64 written = 0;
-    while (written < sink.used) {
-        const qint64 n = sink.file.write(sink.buffer.constData() + written, sink.used - written);
-        if (n <= 0)
-            break;
-        written += n;
-    }
-    const bool whole = written == sink.used;
+    const bool taken = sink.file->write(QByteArrayView(sink.buffer.constData(), sink.used));
     sink.used = 0;
     if (sink.buffer.size() > BufferBytes) { // grown for one long piece of text
         sink.buffer.resize(BufferBytes);
         sink.buffer.squeeze();
     }
-    if (whole)
-        return;
-    // Disk full, device gone: this file is done with, the session goes on.
-    const QString reason = sink.file.errorString();
+    if (!taken)
+        stop(sink, sink.file->errorString(), announce);
+}
+
+void SessionLog::stop(Sink &sink, const QString &reason, bool announce)
+{
+    // Disk full, device gone, reader gone: this file is done with, the session goes on.
     sink.on = false;
-    sink.file.close();
+    sink.used = 0;
     sink.buffer = QByteArray();
     if (announce)
-        Q_EMIT writeFailed(sink.file.fileName(), reason);
+        Q_EMIT writeFailed(sink.file->path(), reason);
 }

@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QStringConverter>
@@ -11,6 +10,8 @@
 #include <QTimer>
 
 #include <memory>
+
+class LogFile;
 
 // The capture log of a session (--log, --log-raw): everything received, in
 // files, whatever the transcript keeps on screen.
@@ -23,8 +24,9 @@
 //
 // Both are written through a buffer: out when it fills, and at the latest a
 // second after the first byte waiting in it, so a crash loses at most the
-// last second. A file that fails to take a write is closed and left alone;
-// the other goes on.
+// last second. Nothing here waits for a file (see LogFile: a pipe whose
+// reader is slow or gone). A file that fails to take a write is closed and
+// left alone; the other goes on.
 class SessionLog : public QObject
 {
     Q_OBJECT
@@ -61,7 +63,7 @@ private:
     // One file and the bytes waiting to go into it.
     struct Sink
     {
-        QFile file;
+        std::unique_ptr<LogFile> file;
         QByteArray buffer; // its size is the room; the first `used` bytes wait
         qsizetype used = 0;
         bool on = false;
@@ -76,6 +78,7 @@ private:
     void appendText(QStringView text);
     void appendUtf8(QStringView text);
     void writeOut(Sink &sink, bool announce);
+    void stop(Sink &sink, const QString &reason, bool announce);
     void flushAll(bool announce);
 
     Sink m_text;

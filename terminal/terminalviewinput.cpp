@@ -238,15 +238,6 @@ bool TerminalView::event(QEvent *e)
         }
         break;
     }
-    case QEvent::KeyPress: {
-        // Tab is typed into the transcript like any character, as in a text area.
-        auto *k = static_cast<QKeyEvent *>(e);
-        if (k->key() == Qt::Key_Tab && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier))) {
-            keyPressEvent(k);
-            return true;
-        }
-        break;
-    }
     default:
         break;
     }
@@ -261,6 +252,17 @@ void TerminalView::keyPressEvent(QKeyEvent *e)
     }
 
     const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+    // Ctrl+H, Ctrl+I and Ctrl+M type the codes of Backspace, Tab and Enter,
+    // and edit as those characters do. (Tab itself moves the focus.)
+    if (mods == Qt::ControlModifier && (e->key() == Qt::Key_H || e->key() == Qt::Key_M)) {
+        QKeyEvent plain(QEvent::KeyPress, e->key() == Qt::Key_H ? Qt::Key_Backspace : Qt::Key_Return, Qt::NoModifier);
+        keyPressEvent(&plain);
+        return;
+    }
+    if (mods == Qt::ControlModifier && e->key() == Qt::Key_I) {
+        insertTyped(u"\t");
+        return;
+    }
     const bool shift = mods & Qt::ShiftModifier;
     const bool ctrl = mods & Qt::ControlModifier;
     const qsizetype caret = caretPosition();
@@ -313,9 +315,6 @@ void TerminalView::keyPressEvent(QKeyEvent *e)
     case Qt::Key_Return:
     case Qt::Key_Enter:
         insertTyped(u"\n", EditHistory::Kind::Other);
-        return;
-    case Qt::Key_Tab:
-        insertTyped(u"\t");
         return;
     default:
         break;

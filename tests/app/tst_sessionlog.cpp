@@ -10,7 +10,10 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -120,6 +123,60 @@ private Q_SLOTS:
             QCOMPARE(contents(files.raw), sent + "bye\r\n");
             QCOMPARE(boxes.count(), 1);
         }
+    }
+
+    // A FIFO is a fine log: refused at once while nobody reads it, and never
+    // holding the window up: a reader that stops reading gets what fitted in
+    // a bounded backlog, then one warning ends that log.
+    void pipesNeverHoldTheWindowUp()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"fifo"_qs);
+        QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
+        QString error;
+        QVERIFY(!SessionLog::open({fifo, {}, false}, u"port"_qs, &error));
+        QVERIFY2(error.contains(u"nikt nie czyta z tego potoku"_qs), qPrintable(error));
+        const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        ModalWatcher boxes;
+        const auto t = loggingTerminal(pty.path(), {{}, fifo, false});
+        QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+        const QByteArray sent = FloodText().lines(0, 30'000); // twice what the pipe and the backlog hold
+        QVERIFY(PtyIo::write(pty, sent));
+        QTRY_VERIFY(t->text1()->text().endsWith(FloodText().shown(29'999)));
+        QTRY_COMPARE(boxes.count(), 1);
+        QVERIFY2(boxes.texts.first().contains(fifo + u": odbiorca nie nadąża czytać"_qs), qPrintable(boxes.texts.first()));
+        QByteArray got(sent.size(), '\0');
+        got.truncate(::read(reader, got.data(), size_t(got.size())));
+        ::close(reader);
+        QVERIFY(got.size() >= 4096);
+        QVERIFY(sent.startsWith(got));
+    }
+
+    // A symbolic link another user planted in a shared directory is not
+    // followed; one of ours is. A new log is for its owner's eyes only.
+    void plantedLinksAreRefused()
+    {
+        if (::geteuid() != 0)
+            QSKIP("planting another user's link needs root");
+        QTemporaryDir dir;
+        QCOMPARE(::chmod(qPrintable(dir.path()), 01777), 0);
+        const QString secret = dir.filePath(u"secret"_qs), link = dir.filePath(u"raw.log"_qs);
+        QVERIFY(QFile(secret).open(QIODevice::WriteOnly) && QFile::link(secret, link));
+        QCOMPARE(::lchown(qPrintable(link), 65534, 65534), 0);
+        QString error;
+        QVERIFY(!SessionLog::open({{}, link, false}, u"port"_qs, &error));
+        QVERIFY2(error.startsWith(u"nie otworzę dziennika „%1”: „%1” to dowiązanie symboliczne innego"_qs.arg(link)),
+                 qPrintable(error));
+        QCOMPARE(::lchown(qPrintable(link), 0, 0), 0);
+        QVERIFY(SessionLog::open({{}, link, false}, u"port"_qs, &error));
+
+        const QString fresh = dir.filePath(u"session.log"_qs);
+        QVERIFY(SessionLog::open({fresh, {}, false}, u"port"_qs, &error));
+        struct stat st;
+        QCOMPARE(::stat(qPrintable(fresh), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
     }
 };
 

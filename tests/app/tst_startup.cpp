@@ -2,10 +2,12 @@
 #include "commandline.h"
 #include "devicelock.h"
 #include "modalwatcher.h"
+#include "portlist.h"
 #include "portrouter.h"
 #include "ptyio.h"
 #include "runningterminal.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -15,6 +17,9 @@
 
 #include <csignal>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The program as it starts: its command line, and the window on real back
@@ -130,9 +135,31 @@ private Q_SLOTS:
         QCOMPARE(program.exitCode(), 2);
     }
 
+    // Whatever the names hold, each port is one line: a stable name with a
+    // tab, a line break and a byte that is not UTF-8, a driver's description
+    // with control characters.
+    void portListEscapesNames()
+    {
+        QTemporaryDir dir;
+        const QByteArray odd = QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f";
+        const auto unlink = qScopeGuard([&] { ::unlink(odd.constData()); }); // Qt cannot name it
+        const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
+        if (!present.isEmpty())
+            QCOMPARE(::symlink(QFile::encodeName(present.first().systemLocation()).constData(), odd.constData()), 0);
+        QList<PortList::Port> ports = PortList::present(dir.path());
+        ports.append({u"/dev/ttyX"_qs, {}, {}, u"A\x01"_qs, u"FT232R\tUSB\nUART\u0085 \\"_qs, {}});
+        const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), ports.size());
+        QCOMPARE(lines.last(), u"/dev/ttyX\t-\t-\tA\\x01\tFT232R\\tUSB\\nUART\\u0085 \\\\\twolny"_qs);
+        if (!present.isEmpty())
+            QCOMPARE(lines.filter(present.first().systemLocation() + u'\t').value(0).section(u'\t', 1, 1),
+                     dir.path() + u"/usb-odd\\tname\\nttyS9 \\x9f"_qs);
+    }
+
     // A logout or a kill ends the program as "Wyjdź" does: the port closed,
-    // its lock file gone, status 0. The device is named by a link whose name
-    // is not text in the system's encoding, which reaches it all the same.
+    // its lock file gone, status 0, also after its log's reader went away.
+    // The device is named by a link whose name is not text in the system's
+    // encoding, which reaches it all the same.
     void endsCleanlyWhenTerminated_data()
     {
         QTest::addColumn<int>("signal");
@@ -150,13 +177,26 @@ private Q_SLOTS:
         QCOMPARE(::symlink(QFile::encodeName(pty.path()).constData(), link.constData()), 0);
         // QTemporaryDir cannot remove a name it cannot decode.
         const auto removeLink = qScopeGuard([&] { ::unlink(link.constData()); });
+        const QString fifo = dir.filePath(u"raw"_qs);
+        QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
+        const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         QProcess program;
-        program.start(u"sh"_qs, {u"-c"_qs, u"exec \"$0\" --port \"$1/modem$(printf '\\377')\""_qs,
-                                 QStringLiteral(MODEMTERM_BINARY), dir.path()});
+        program.start(u"sh"_qs, {u"-c"_qs, u"exec \"$0\" --port \"$1/modem$(printf '\\377')\" --log-raw \"$2\""_qs,
+                                 QStringLiteral(MODEMTERM_BINARY), dir.path(), fifo});
         QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
         const auto lock = DeviceLock::findLockFile(pty.path());
         QVERIFY(lock);
         QCOMPARE(lock->pid, program.processId());
+        // The log's reader goes away: that log ends, within a second, and not the program.
+        const auto logging = [fds = u"/proc/%1/fd"_qs.arg(program.processId()), &fifo] {
+            const QFileInfoList open = QDir(fds).entryInfoList(QDir::System);
+            return std::any_of(open.begin(), open.end(), [&](const QFileInfo &fd) { return fd.symLinkTarget() == fifo; });
+        };
+        QVERIFY(logging());
+        ::close(reader);
+        QVERIFY(PtyIo::write(pty, "OK\r\n"));
+        QTRY_VERIFY(!logging());
+        QCOMPARE(program.state(), QProcess::Running); // never kill(0, ...)
         ::kill(pid_t(program.processId()), signal);
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);

@@ -3,8 +3,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 #include <functional>
@@ -20,8 +22,9 @@ public:
         m_timer.start(10);
     }
 
-    // Each box's text, and how it looked: "title, icon, buttons", and
-    // ", over the window" when it had a visible parent.
+    // Each box's text as read, and how it looked: "title, icon, buttons", and
+    // ", over the window" when it had a visible parent, ", text wider than
+    // the box" when its text did not fit.
     QStringList texts;
     QStringList looks;
     qsizetype count() const { return texts.size(); }
@@ -37,10 +40,11 @@ private:
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             const char *icon = box->icon() == QMessageBox::Warning ? "warning"
                 : box->icon() == QMessageBox::Information          ? "information" : "another icon";
-            texts += box->text();
+            texts += box->text().remove(QChar(0x200B)); // the places a long word may break are not read
             looks += box->windowTitle() + u", "_qs + QLatin1String(icon)
                 + (box->standardButtons() == QMessageBox::Ok ? u", OK"_qs : u", other buttons"_qs)
-                + (box->parentWidget() && box->parentWidget()->isVisible() ? u", over the window"_qs : QString());
+                + (box->parentWidget() && box->parentWidget()->isVisible() ? u", over the window"_qs : QString())
+                + (textFits(box) ? QString() : u", text wider than the box"_qs);
             box->buttons().isEmpty() ? box->reject() : box->buttons().first()->click();
             return;
         }
@@ -53,6 +57,14 @@ private:
             if (target)
                 m_handler ? m_handler(target) : void(target->close());
         });
+    }
+
+    // Whether the box's text, wrapped as it is drawn, stays inside the box, and the box on the screen.
+    static bool textFits(QMessageBox *box)
+    {
+        const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        const QRect text = label->fontMetrics().boundingRect(label->rect(), Qt::TextWordWrap, label->text());
+        return text.width() <= label->width() && box->width() <= box->screen()->availableGeometry().width();
     }
 
     QTimer m_timer;

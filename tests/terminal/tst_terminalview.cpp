@@ -64,7 +64,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("clipboard"); // "before>after" if it changes
-        QTest::newRow("typing") << "OK\n|" << "A T X Backspace I Return Tab ą" << "OK\nati\n\tą|" << "";
+        QTest::newRow("typing") << "OK\n|" << "A T X Backspace I Return Ctrl+I ą" << "OK\nati\n\tą|" << "";
+        QTest::newRow("Ctrl+H, Ctrl+M as Backspace, Enter") << "ab|" << "Ctrl+H Ctrl+M" << "a\n|" << "";
+        QTest::newRow("Tab types nothing") << "ab|" << "Tab" << "ab|" << "";
         QTest::newRow("Home, Ctrl+Home") << "ab\ncd|" << "Home Del Ctrl+Home Ctrl+Shift+End" << "^ab\nd|" << "";
         QTest::newRow("the column stays") << "abcd|e\nab\nabcde" << "Down Shift+PgUp" << "abcd|e\nab^\nabcde" << "";
         QTest::newRow("Left ends a selection") << "abc|" << "Shift+Left Shift+Left Left Shift+Right Z" << "az|c" << "";

@@ -170,6 +170,17 @@ private Q_SLOTS:
         QCOMPARE(f.boxes.count(), 1);
     }
 
+    // A very long second line (a host name of 300 characters) wraps inside the box.
+    void longWarningWrapsInItsBox()
+    {
+        WindowFixture f;
+        const QString url = u"rfc2217://"_qs + QString(300, u'h') + u":2217"_qs;
+        f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound, url + u": Host not found"_qs));
+        f.start();
+        QCOMPARE(f.boxes.looks, QStringList{"Ostrzeżenie, warning, OK"});
+        QCOMPARE(f.boxes.texts.first(), u"Nie mogę otworzyć portu COM 2\n"_qs + url + u": Host not found"_qs);
+    }
+
     // Closing the window closes the port.
     void closingTheWindowClosesThePort()
     {
@@ -353,7 +364,7 @@ private Q_SLOTS:
         for (const QChar c : u"ąŁ€ñ"_qs) // ñ is not in the code page
             QTest::sendKeyEvent(QTest::Click, t, Qt::Key_unknown, QString(c), Qt::NoModifier);
         const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
-        for (const auto &[key, mods] : {std::pair(Qt::Key_Escape, none), {Qt::Key_Tab, none}, {Qt::Key_Z, ctrl},
+        for (const auto &[key, mods] : {std::pair(Qt::Key_Escape, none), {Qt::Key_I, ctrl}, {Qt::Key_Z, ctrl},
                                         {Qt::Key_A, ctrl | Qt::ShiftModifier}, {Qt::Key_BracketLeft, ctrl},
                                         // Keys without a character are not collected.
                                         {Qt::Key_Left, none}, {Qt::Key_F1, none}, {Qt::Key_Shift, none},
@@ -439,6 +450,23 @@ private Q_SLOTS:
                 order.append(w->objectName());
         } while ((w = w->nextInFocusChain()) != f.text1());
         QCOMPARE(order, (QStringList{"Text1", "PicDSR", "PicCTS", "PicCD", "PicRTS", "PicDTR"}));
+    }
+
+    // Tab walks the focus order and is neither typed nor collected for sending.
+    void tabWalksTheFocusOrder()
+    {
+        WindowFixture f;
+        f.start();
+        const QStringList order{"Text1", "PicDSR", "PicCTS", "PicCD", "PicRTS", "PicDTR"};
+        QStringList walked;
+        for (int i = 0; i < 6; ++i) {
+            walked.append(f.window->focusWidget()->objectName());
+            QTest::keyClick(f.window->focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(walked, order);
+        QCOMPARE(f.window->focusWidget(), f.text1());
+        f.typeLine(QString());
+        QCOMPARE(f.comm->writes.last(), QByteArray("\r"));
     }
 
     void aboutNamesTheProgramAndItsVersion()
