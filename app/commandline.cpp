@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "commandline.h"
 
+#include "linesettings.h"
 #include "networkaddress.h"
+#include "oknoterma.h"
 #include "portnaming.h"
 #include "portrouter.h"
 #include "simulatedcomm.h"
@@ -35,13 +37,40 @@ QString asTyped(const QStringList &arguments, const QString &option)
     return QStringLiteral("--") + option;
 }
 
+// --settings and --flow into `result`; what is wrong with them, if anything.
+QString parseLine(const QStringList &settings, const QStringList &flows, CommandLine &result)
+{
+    if (settings.size() > 1)
+        return QStringLiteral("opcję --settings można podać tylko raz");
+    if (flows.size() > 1)
+        return QStringLiteral("opcję --flow można podać tylko raz");
+    if (!settings.isEmpty()) {
+        try {
+            result.settings = LineSettings::parse(settings.first()).toString();
+        } catch (const CommError &e) {
+            return QStringLiteral("--settings „%1”: %2").arg(settings.first(), e.description());
+        }
+    }
+    if (!flows.isEmpty()) {
+        const QString flow = flows.first().trimmed().toLower();
+        if (flow == u"rtscts")
+            result.handshaking = CommControl::comRTS;
+        else if (flow == u"xonxoff")
+            result.handshaking = CommControl::comXOnXoff;
+        else if (flow != u"none")
+            return QStringLiteral("opcja --flow przyjmuje none, rtscts albo xonxoff, nie „%1”").arg(flows.first());
+        result.flowGiven = true;
+    }
+    return {};
+}
+
 } // namespace
 
 QString CommandLine::helpText()
 {
     return QStringLiteral(
                "Użycie: modemterm [--port NAZWA] [--log PLIK [--timestamps]] [--log-raw PLIK]\n"
-               "                  [--reconnect]\n"
+               "                  [--reconnect] [--settings USTAWIENIA] [--flow STEROWANIE]\n"
                "       modemterm --list-ports\n"
                "\n"
                "Terminal portu szeregowego do rozmowy z modemem. Bez argumentów otwiera\n"
@@ -65,6 +94,16 @@ QString CommandLine::helpText()
                "  --log-raw PLIK dopisuje do PLIKU odebrane bajty bez zmian\n"
                "  --reconnect    gdy urządzenie portu zniknie (albo go nie ma przy\n"
                "                 starcie), czeka na nie i otwiera port ponownie\n"
+               "  --settings USTAWIENIA\n"
+               "                 prędkość,parzystość,bity danych,bity stopu używane przy\n"
+               "                 każdym otwarciu portu zamiast 9600,N,8,1; parzystość N, E,\n"
+               "                 O, M albo S, od 5 do 8 bitów danych, 1, 1.5 albo 2 bity\n"
+               "                 stopu, np. --settings 38400,E,7,1 (konsola)\n"
+               "  --flow STEROWANIE\n"
+               "                 sterowanie przepływem: none (bez, domyślnie), rtscts\n"
+               "                 (sprzętowe, liniami RTS i CTS) albo xonxoff (znakami\n"
+               "                 XON i XOFF), np. modem przy 115200:\n"
+               "                 --settings 115200,N,8,1 --flow rtscts\n"
                "  --list-ports   wypisuje obecne porty szeregowe i kończy działanie\n"
                "  -h, --help     pokazuje tę pomoc\n"
                "  -v, --version  pokazuje wersję programu\n")
@@ -83,8 +122,11 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption timestampsOption(QStringLiteral("timestamps"));
     const QCommandLineOption reconnectOption(QStringLiteral("reconnect"));
     const QCommandLineOption listPortsOption(QStringLiteral("list-ports"));
+    const QCommandLineOption settingsOption(QStringLiteral("settings"), QString(), QStringLiteral("USTAWIENIA"));
+    const QCommandLineOption flowOption(QStringLiteral("flow"), QString(), QStringLiteral("STEROWANIE"));
     parser.addOptions({portOption, logOption, rawLogOption, timestampsOption, reconnectOption,
                        listPortsOption});
+    parser.addOptions({settingsOption, flowOption});
     parser.addOption(helpOption);
     parser.addOption(versionOption);
 
@@ -96,6 +138,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         const QString last = arguments.last();
         if (last.endsWith(QLatin1String("-log")) || last.endsWith(QLatin1String("-log-raw")))
             return failure(QStringLiteral("opcja %1 wymaga nazwy pliku").arg(last));
+        if (last.endsWith(QLatin1String("-settings")))
+            return failure(QStringLiteral("opcja %1 wymaga ustawień portu, np. 115200,N,8,1").arg(last));
+        if (last.endsWith(QLatin1String("-flow")))
+            return failure(QStringLiteral("opcja %1 wymaga wartości none, rtscts albo xonxoff").arg(last));
         return failure(QStringLiteral("opcja --port wymaga nazwy portu"));
     }
     if (!parser.positionalArguments().isEmpty())
@@ -143,6 +189,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (result.timestamps && result.log.isEmpty())
         return failure(QStringLiteral("opcja --timestamps dotyczy dziennika tekstowego; podaj też --log PLIK"));
     result.reconnect = parser.isSet(reconnectOption);
+    if (const QString why = parseLine(parser.values(settingsOption), parser.values(flowOption), result);
+        !why.isEmpty())
+        return failure(why);
     if (!ports.isEmpty()) {
         const QString name = ports.first().trimmed();
         if (name.isEmpty())
@@ -164,4 +213,10 @@ void CommandLine::configure(PortRouter &router) const
                           [](QObject *parent) -> CommControl * { return new SimulatedComm(parent); });
     if (!port.isEmpty())
         router.bindPort(PortNaming::StartupPort, port);
+}
+
+void CommandLine::configure(OknoTerma &window) const
+{
+    if (!settings.isEmpty() || flowGiven)
+        window.setLineSettings(settings, handshaking);
 }

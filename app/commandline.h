@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "commcontrol.h"
+
 #include <QString>
 #include <QStringList>
 
+class OknoTerma;
 class PortRouter;
 
 // What the command line asks for. Without arguments the terminal opens port 2
@@ -24,6 +27,11 @@ struct CommandLine
     QString rawLog;          // --log-raw FILE: the bytes received
     bool timestamps = false; // --timestamps: each line of the text log timed
     bool reconnect = false;  // --reconnect: reopen the port when its device comes back
+    // --settings "115200,N,8,1" and --flow none|rtscts|xonxoff: the line at
+    // every opening; empty and comNone unless given.
+    QString settings;
+    CommControl::HandshakeConstants handshaking = CommControl::comNone;
+    bool flowGiven = false;
 
     // `arguments` starts with the program name. Needs no application object,
     // so --help and --version work without a display.
@@ -32,4 +40,6 @@ struct CommandLine
 
     // Registers the special device names and binds port 2 as asked.
     void configure(PortRouter &router) const;
+    // The line every opening of the window's port uses, as asked.
+    void configure(OknoTerma &window) const;
 };

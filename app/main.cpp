@@ -107,6 +107,7 @@ int main(int argc, char *argv[])
     OknoTerma window(ports);
     if (log)
         window.setSessionLog(std::move(log));
+    commandLine.configure(window);
     if (commandLine.reconnect)
         window.enableReconnect([ports](int port) { return ports->deviceExists(port); });
     std::optional<int> endRequested;

@@ -27,6 +27,14 @@ void SimulatedComm::setSettings(const QString &settings)
     m_modem->setLineSettings(lineSettings());
 }
 
+// Under comRTS the "driver" keeps RTS up: the line never fills here.
+void SimulatedComm::setHandshaking(int handshaking)
+{
+    CommControl::setHandshaking(handshaking);
+    if (PortOpen())
+        m_modem->setRts(RTSEnable());
+}
+
 void SimulatedComm::setRThreshold(int threshold)
 {
     CommControl::setRThreshold(threshold);
@@ -91,7 +99,7 @@ void SimulatedComm::setRTSEnable(bool on)
 {
     CommControl::setRTSEnable(on);
     if (PortOpen())
-        m_modem->setRts(on);
+        m_modem->setRts(RTSEnable());
 }
 
 void SimulatedComm::announceReceived()

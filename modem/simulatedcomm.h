@@ -24,6 +24,7 @@ public:
     HayesModem *modem() const { return m_modem; }
 
     void setSettings(const QString &settings) override;
+    void setHandshaking(int handshaking) override;
     void setRThreshold(int threshold) override;
     bool CDHolding() const override;
     bool CTSHolding() const override;

@@ -78,6 +78,25 @@ void CommControl::setSettings(const QString &settings)
     m_settings = LineSettings::parse(settings);
 }
 
+void CommControl::setHandshaking(int handshaking)
+{
+    if (handshaking < comNone || handshaking > comRTS)
+        throw CommError(CommError::InvalidPropertyValue, QStringLiteral("Handshaking = %1").arg(handshaking));
+    m_handshaking = HandshakeConstants(handshaking);
+}
+
+QString CommControl::handshakingName(int handshaking)
+{
+    switch (handshaking) {
+    case comRTS:
+        return QStringLiteral("sterowanie przepływem RTS/CTS");
+    case comXOnXoff:
+        return QStringLiteral("sterowanie przepływem XON/XOFF");
+    default:
+        return QStringLiteral("bez sterowania przepływem");
+    }
+}
+
 void CommControl::setRThreshold(int threshold)
 {
     if (threshold < 0)

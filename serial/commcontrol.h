@@ -29,6 +29,13 @@ public:
         comEvCD = 5,
     };
 
+    // Flow control, as the Handshaking property numbers it.
+    enum HandshakeConstants : int {
+        comNone = 0,    // none: every byte goes as soon as it can
+        comXOnXoff = 1, // the driver pauses on XOFF (Ctrl+S) and resumes on XON (Ctrl+Q), both ways
+        comRTS = 2,     // the driver drives RTS and waits for CTS
+    };
+
     explicit CommControl(QObject *parent = nullptr);
     ~CommControl() override;
 
@@ -42,6 +49,13 @@ public:
     virtual void setSettings(const QString &settings);
     QString Settings() const { return m_settings.toString(); }
     const LineSettings &lineSettings() const { return m_settings; }
+
+    // The flow control the device's driver applies; comNone unless set.
+    // While open, applied at once. Throws InvalidPropertyValue for another number.
+    virtual void setHandshaking(int handshaking);
+    HandshakeConstants Handshaking() const { return m_handshaking; }
+    // "RTS/CTS" and the like, for messages.
+    static QString handshakingName(int handshaking);
 
     // With 1 or more, OnComm(comEvReceive) is raised whenever bytes wait; 0
     // turns receive events off. Negative values throw InvalidPropertyValue.
@@ -72,10 +86,13 @@ public:
     // it is open. Reading gives the remembered state even where the device
     // cannot switch the line. Both start on, as the system raises them when a
     // port opens: a modem set to follow DTR ignores commands while it is off.
+    // Under comRTS the driver drives RTS: a switch is only remembered (for a
+    // later comNone), and RTSEnable() gives the line as the driver holds it,
+    // on where the back end cannot read it (it is raised while input fits).
     virtual void setDTREnable(bool on);
     bool DTREnable() const { return m_dtr; }
     virtual void setRTSEnable(bool on);
-    bool RTSEnable() const { return m_rts; }
+    virtual bool RTSEnable() const { return m_rts || m_handshaking == comRTS; }
 
 Q_SIGNALS:
     void OnComm();
@@ -102,6 +119,8 @@ protected:
 
     // Sets CommEvent and raises OnComm.
     void raiseComm(int code);
+    // RTS as last set, whoever drives the line now.
+    bool rtsWanted() const { return m_rts; }
 
 private:
     bool m_open = false;
@@ -110,6 +129,7 @@ private:
     int m_commPort = 1;
     LineSettings m_settings;
     int m_rThreshold = 0;
+    HandshakeConstants m_handshaking = comNone;
     int m_commEvent = 0;
     bool m_dtr = true;
     bool m_rts = true;

@@ -9,6 +9,23 @@
 
 #include <utility>
 
+namespace {
+
+quint8 flowControlValue(CommControl::HandshakeConstants handshaking)
+{
+    switch (handshaking) {
+    case CommControl::comRTS:
+        return TelnetCodec::HardwareFlowControl;
+    case CommControl::comXOnXoff:
+        return TelnetCodec::XonXoffFlowControl;
+    case CommControl::comNone:
+        break;
+    }
+    return TelnetCodec::NoFlowControl;
+}
+
+} // namespace
+
 NetworkComm::NetworkComm(const NetworkAddress &address, QObject *parent)
     : CommControl(parent)
     , m_address(address)
@@ -66,6 +83,8 @@ void NetworkComm::openDevice()
     m_codec.reset(m_address.scheme == NetworkAddress::Scheme::Rfc2217
                       ? new TelnetCodec(TelnetCodec::Role::Client)
                       : nullptr);
+    m_held.clear();
+    m_holding = m_codec && (!(lineSettings() == LineSettings()) || Handshaking() != comNone);
     m_connectTimer->start();
     const InsideCall call(m_callDepth);
     m_socket->connectToHost(m_address.host, m_address.port);
@@ -77,6 +96,7 @@ void NetworkComm::closeDevice()
     m_stallTimer->stop();
     m_modemState = 0;
     m_unsent.clear();
+    m_held.clear();
     m_received.clear();
     const InsideCall call(m_callDepth);
     // What the socket took is handed to the system before the connection goes.
@@ -93,6 +113,18 @@ void NetworkComm::onConnected()
     QByteArray first = m_codec ? m_codec->start() : QByteArray();
     first += std::exchange(m_unsent, {});
     send(first);
+    if (m_holding)
+        QTimer::singleShot(ComPortWaitMs, this, [this, connection = m_connections] {
+            if (connection == m_connections)
+                releaseHeld();
+        });
+}
+
+void NetworkComm::releaseHeld()
+{
+    m_holding = false;
+    if (PortOpen())
+        send(std::exchange(m_held, {}));
 }
 
 void NetworkComm::send(const QByteArray &wire)
@@ -113,7 +145,7 @@ void NetworkComm::send(const QByteArray &wire)
 
 qint64 NetworkComm::backlog() const
 {
-    return m_unsent.size() + m_socket->bytesToWrite();
+    return m_unsent.size() + m_held.size() + m_socket->bytesToWrite();
 }
 
 void NetworkComm::writeDevice(const QByteArray &bytes)
@@ -128,7 +160,10 @@ void NetworkComm::writeDevice(const QByteArray &bytes)
     QByteArray wire;
     wire.reserve(bytes.size() + 16);
     TelnetCodec::encodeData(bytes, wire);
-    send(wire);
+    if (m_holding)
+        m_held += wire;
+    else
+        send(wire);
 }
 
 QByteArray NetworkComm::readDevice()
@@ -183,9 +218,11 @@ void NetworkComm::handleEvents()
             // A server switching COM-PORT off and on gets nothing it has already.
             if (std::exchange(m_linesOwed, false))
                 sendLines();
+            releaseHeld();
             break;
         case TelnetCodec::Event::Kind::ComPortRefused:
             setModemState(0);
+            releaseHeld();
             break;
         case TelnetCodec::Event::Kind::Command:
             if (event.command == TelnetCodec::NotifyModemState && event.value.size() == 1
@@ -200,8 +237,11 @@ void NetworkComm::handleEvents()
 void NetworkComm::sendLines()
 {
     send(m_codec->lineSettingsCommands(lineSettings()));
+    if (Handshaking() != comNone)
+        send(m_codec->command(TelnetCodec::SetControl, flowControlValue(Handshaking())));
     sendControl(DTREnable(), TelnetCodec::DtrOn, TelnetCodec::DtrOff);
-    sendControl(RTSEnable(), TelnetCodec::RtsOn, TelnetCodec::RtsOff);
+    if (Handshaking() != comRTS)
+        sendControl(rtsWanted(), TelnetCodec::RtsOn, TelnetCodec::RtsOff);
     send(m_codec->command(TelnetCodec::SetModemStateMask,
                           quint8(TelnetCodec::Cd | TelnetCodec::Dsr | TelnetCodec::Cts
                                  | TelnetCodec::DeltaCd | TelnetCodec::DeltaDsr
@@ -222,6 +262,21 @@ void NetworkComm::setSettings(const QString &settings)
         m_linesOwed = true;
 }
 
+void NetworkComm::setHandshaking(int handshaking)
+{
+    const HandshakeConstants before = Handshaking();
+    CommControl::setHandshaking(handshaking);
+    if (Handshaking() == before)
+        return;
+    if (!hasModemLines()) {
+        m_linesOwed = true;
+        return;
+    }
+    send(m_codec->command(TelnetCodec::SetControl, flowControlValue(Handshaking())));
+    if (Handshaking() != comRTS)
+        sendControl(rtsWanted(), TelnetCodec::RtsOn, TelnetCodec::RtsOff);
+}
+
 void NetworkComm::setDTREnable(bool on)
 {
     CommControl::setDTREnable(on);
@@ -234,10 +289,10 @@ void NetworkComm::setDTREnable(bool on)
 void NetworkComm::setRTSEnable(bool on)
 {
     CommControl::setRTSEnable(on);
-    if (hasModemLines())
-        sendControl(on, TelnetCodec::RtsOn, TelnetCodec::RtsOff);
-    else
+    if (!hasModemLines())
         m_linesOwed = true;
+    else if (Handshaking() != comRTS)
+        sendControl(on, TelnetCodec::RtsOn, TelnetCodec::RtsOff);
 }
 
 bool NetworkComm::CDHolding() const

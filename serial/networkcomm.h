@@ -29,6 +29,11 @@ class TelnetCodec;
 // takes some, a line written meanwhile is refused with WriteFailed, and a
 // server that takes nothing for StallTimeoutMs is gone (DeviceLost).
 //
+// Flow control goes to the server too (SET-CONTROL), but only once asked for:
+// without it the server keeps its own. Under comRTS RTS is the server's to drive.
+// With a line asked for, data written before the server answered COM-PORT
+// follows the line settings, so that it travels at the speed asked for.
+//
 // Without COM-PORT (plain TCP, or a server that refuses it) the lines read
 // inactive and switching DTR or RTS changes only the remembered state.
 class NetworkComm : public CommControl
@@ -44,6 +49,10 @@ public:
     static constexpr qint64 OutputLimitBytes = 1024 * 1024;
     // How long a server may take nothing of that before it counts as gone.
     static constexpr int StallTimeoutMs = 5000;
+    // With a line asked for (not 9600,N,8,1 without flow control), data waits
+    // for the server's answer to COM-PORT so that it travels with that line:
+    // at most this long after connecting.
+    static constexpr int ComPortWaitMs = 2000;
 
     explicit NetworkComm(const NetworkAddress &address, QObject *parent = nullptr);
     ~NetworkComm() override;
@@ -54,6 +63,7 @@ public:
     bool hasModemLines() const;
 
     void setSettings(const QString &settings) override;
+    void setHandshaking(int handshaking) override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
@@ -76,6 +86,7 @@ private:
     void onError(QAbstractSocket::SocketError error);
     void handleEvents();
     void sendLines();
+    void releaseHeld();
     void sendControl(bool on, quint8 onValue, quint8 offValue);
     void send(const QByteArray &wire);
     void setModemState(quint8 state);
@@ -88,6 +99,8 @@ private:
     QTimer *m_stallTimer; // runs while reading waits for the server to take our output
     std::unique_ptr<TelnetCodec> m_codec; // null for plain TCP
     QByteArray m_unsent;   // written while connecting, on the wire already encoded
+    QByteArray m_held;     // data waiting for the line to be set (encoded)
+    bool m_holding = false; // data waits until COM-PORT is answered, or for ComPortWaitMs
     QByteArray m_received; // data waiting for Input()
     QByteArray m_replies;
     quint8 m_modemState = 0;

@@ -81,9 +81,10 @@ CommControl *PortRouter::openBackEnd()
         throw CommError(CommError::PortNotFound, deviceName(CommPort()));
     try {
         backEnd->setSettings(Settings());
+        backEnd->setHandshaking(Handshaking());
         backEnd->setRThreshold(RThreshold());
         backEnd->setDTREnable(DTREnable());
-        backEnd->setRTSEnable(RTSEnable());
+        backEnd->setRTSEnable(rtsWanted());
         backEnd->setPortOpen(true);
     } catch (...) {
         backEnd->deleteLater();
@@ -115,6 +116,13 @@ void PortRouter::setSettings(const QString &settings)
     if (m_backEnd)
         m_backEnd->setSettings(settings);
     CommControl::setSettings(settings);
+}
+
+void PortRouter::setHandshaking(int handshaking)
+{
+    if (m_backEnd)
+        m_backEnd->setHandshaking(handshaking);
+    CommControl::setHandshaking(handshaking);
 }
 
 void PortRouter::setRThreshold(int threshold)
@@ -161,4 +169,9 @@ void PortRouter::setRTSEnable(bool on)
     if (m_backEnd)
         m_backEnd->setRTSEnable(on);
     CommControl::setRTSEnable(on);
+}
+
+bool PortRouter::RTSEnable() const
+{
+    return m_backEnd ? m_backEnd->RTSEnable() : CommControl::RTSEnable();
 }

@@ -40,12 +40,14 @@ public:
     CommControl *backEnd() const { return m_backEnd; }
 
     void setSettings(const QString &settings) override;
+    void setHandshaking(int handshaking) override;
     void setRThreshold(int threshold) override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;
     void setDTREnable(bool on) override;
     void setRTSEnable(bool on) override;
+    bool RTSEnable() const override;
 
 protected:
     void openDevice() override;

@@ -38,6 +38,19 @@ QSerialPort::StopBits toQt(LineSettings::StopBits stop)
     return QSerialPort::OneStop;
 }
 
+QSerialPort::FlowControl toQt(CommControl::HandshakeConstants handshaking)
+{
+    switch (handshaking) {
+    case CommControl::comRTS:
+        return QSerialPort::HardwareControl;
+    case CommControl::comXOnXoff:
+        return QSerialPort::SoftwareControl;
+    case CommControl::comNone:
+        break;
+    }
+    return QSerialPort::NoFlowControl;
+}
+
 } // namespace
 
 SerialPortComm::SerialPortComm(const QString &deviceName, QObject *parent)
@@ -95,7 +108,7 @@ void SerialPortComm::openDevice()
     try {
         applySettings(lineSettings());
         applyOutputLine(&QSerialPort::setDataTerminalReady, DTREnable());
-        applyOutputLine(&QSerialPort::setRequestToSend, RTSEnable());
+        applyHandshaking();
     } catch (const CommError &) {
         m_port->close(); // a port opened half way is no use to anyone
         throw;
@@ -130,6 +143,40 @@ void SerialPortComm::applySettings(const LineSettings &s)
     }
 }
 
+void SerialPortComm::setHandshaking(int handshaking)
+{
+    const HandshakeConstants before = Handshaking();
+    CommControl::setHandshaking(handshaking);
+    if (!PortOpen())
+        return;
+    try {
+        applyHandshaking();
+    } catch (const CommError &) {
+        CommControl::setHandshaking(before);
+        try {
+            applyHandshaking();
+        } catch (const CommError &) {
+        }
+        throw;
+    }
+}
+
+// Qt refuses to switch RTS while the driver drives it; once the driver lets
+// go, the line takes the state last asked for.
+void SerialPortComm::applyHandshaking()
+{
+    {
+        const InsideCall call(m_callDepth);
+        m_port->clearError();
+        if (!m_port->setFlowControl(toQt(Handshaking())))
+            throw CommError(CommError::SettingsRejected,
+                            QStringLiteral("%1 (%2): %3")
+                                .arg(m_deviceName, handshakingName(Handshaking()), m_port->errorString()));
+    }
+    if (Handshaking() != comRTS)
+        applyOutputLine(&QSerialPort::setRequestToSend, rtsWanted());
+}
+
 void SerialPortComm::applyOutputLine(bool (QSerialPort::*set)(bool), bool on)
 {
     if (!m_hasModemLines)
@@ -155,9 +202,20 @@ void SerialPortComm::setDTREnable(bool on)
 
 void SerialPortComm::setRTSEnable(bool on)
 {
-    if (PortOpen())
+    if (PortOpen() && Handshaking() != comRTS)
         applyOutputLine(&QSerialPort::setRequestToSend, on);
     CommControl::setRTSEnable(on);
+}
+
+bool SerialPortComm::RTSEnable() const
+{
+    if (Handshaking() != comRTS || !PortOpen() || !m_hasModemLines)
+        return CommControl::RTSEnable();
+    m_port->clearError();
+    const QSerialPort::PinoutSignals lines = m_port->pinoutSignals();
+    if (m_port->error() != QSerialPort::NoError)
+        return CommControl::RTSEnable();
+    return lines.testFlag(QSerialPort::RequestToSendSignal);
 }
 
 void SerialPortComm::readLines(bool announce)

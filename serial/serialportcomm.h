@@ -29,11 +29,13 @@ public:
     QString deviceName() const { return m_deviceName; }
 
     void setSettings(const QString &settings) override;
+    void setHandshaking(int handshaking) override;
     bool CDHolding() const override { return m_cd; }
     bool CTSHolding() const override { return m_cts; }
     bool DSRHolding() const override { return m_dsr; }
     void setDTREnable(bool on) override;
     void setRTSEnable(bool on) override;
+    bool RTSEnable() const override;
 
     // False once the device answered that it has no modem lines.
     bool linesPolled() const;
@@ -47,6 +49,7 @@ protected:
 
 private:
     void applySettings(const LineSettings &settings);
+    void applyHandshaking();
     void applyOutputLine(bool (QSerialPort::*set)(bool), bool on);
     void readLines(bool announce);
     void onReadyRead();

@@ -52,8 +52,16 @@ public:
         Cd = 0x80,
     };
 
-    // Values of SET-CONTROL for the output lines.
-    enum Control : quint8 { DtrOn = 8, DtrOff = 9, RtsOn = 11, RtsOff = 12 };
+    // Values of SET-CONTROL: outbound flow control, and the output lines.
+    enum Control : quint8 {
+        NoFlowControl = 1,
+        XonXoffFlowControl = 2,
+        HardwareFlowControl = 3,
+        DtrOn = 8,
+        DtrOff = 9,
+        RtsOn = 11,
+        RtsOff = 12,
+    };
 
     // Whether the peer agreed to COM-PORT: until it answers, and for good if it refuses.
     enum class ComPort { Pending, Agreed, Refused };

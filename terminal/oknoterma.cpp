@@ -146,7 +146,8 @@ void OknoTerma::openPort(quint8 number)
     try {
         PortComNR = number;
         MSComm1->setCommPort(PortComNR);
-        MSComm1->setSettings(QString::fromLatin1(StartupSettings));
+        MSComm1->setSettings(m_settings.isEmpty() ? QString::fromLatin1(StartupSettings) : m_settings);
+        MSComm1->setHandshaking(m_handshaking);
         MSComm1->setRThreshold(1);
         MSComm1->setPortOpen(true);
         m_sinceOpened.start();
@@ -156,8 +157,16 @@ void OknoTerma::openPort(quint8 number)
         if (!MSComm1->PortOpen())
             unpaintBoxes();
         if (!reconnectAfter(error))
-            report(error);
+            report(m_settings.isEmpty() ? error : withLineSettings(error));
     }
+}
+
+CommError OknoTerma::withLineSettings(const CommError &error) const
+{
+    const QString tried = QStringLiteral("Ustawienia: %1, %2")
+                              .arg(m_settings, CommControl::handshakingName(m_handshaking));
+    return CommError(error.number(), error.description(),
+                     error.detail().isEmpty() ? tried : error.detail() + u'\n' + tried);
 }
 
 void OknoTerma::PrintError()
@@ -323,6 +332,15 @@ void OknoTerma::PicDTR_Click()
 
 void OknoTerma::PicRTS_Click()
 {
+    if (MSComm1->Handshaking() == CommControl::comRTS) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"),
+                        QStringLiteral("Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); "
+                                       "nie można jej przełączyć."),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return;
+    }
     switchLine(&CommControl::RTSEnable, &CommControl::setRTSEnable, ui->PicRTS);
 }
 
@@ -406,6 +424,12 @@ void OknoTerma::logWriteFailed(const QString &path, const QString &reason)
         box.exec();
         --m_warningsShown;
     });
+}
+
+void OknoTerma::setLineSettings(const QString &settings, int handshaking)
+{
+    m_settings = settings.isEmpty() ? QString::fromLatin1(StartupSettings) : settings;
+    m_handshaking = handshaking;
 }
 
 void OknoTerma::enableReconnect(std::function<bool(int port)> deviceExists)

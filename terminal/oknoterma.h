@@ -63,6 +63,11 @@ public:
     // loss is told once as usual; then the port is opened again by itself, as
     // at start, once `deviceExists(port number)` says the device is back.
     void enableReconnect(std::function<bool(int port)> deviceExists);
+    // Every opening (at start, from SetCOM, reconnecting) uses `settings`
+    // (well formed, as the Settings property takes them; empty for 9600,N,8,1)
+    // and `handshaking` instead of 9600,N,8,1 without flow control, and its
+    // warning names them.
+    void setLineSettings(const QString &settings, int handshaking);
 
 Q_SIGNALS:
     // "Wyjdź" was chosen and the window unloaded: the program is to end now,
@@ -98,6 +103,8 @@ private:
     void switchLine(bool (CommControl::*read)() const, void (CommControl::*write)(bool),
                     Indicator *box);
     void report(const CommError &error);
+    // `error` with a line naming the settings an opening tried.
+    CommError withLineSettings(const CommError &error) const;
     // With reconnecting on: starts waiting for the device after `error`, if
     // it means the device is not there, and says whether the error is to be
     // kept quiet (an automatic opening's, or the same absence told before).
@@ -119,6 +126,8 @@ private:
     SessionLog *m_log = nullptr;
     Reconnector *m_reconnector = nullptr;
     bool m_openingQuietly = false;
+    QString m_settings;    // empty: 9600,N,8,1, not chosen
+    int m_handshaking = 0; // CommControl::comNone
     // Since the device was last found missing, without the user choosing a
     // port: the absence was told and need not be again.
     bool m_absenceTold = false;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "indicator.h"
 #include "modalwatcher.h"
+#include "ptyio.h"
 #include "runningterminal.h"
 #include "sessionlog.h"
 
@@ -12,9 +13,53 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace {
+
+// The real ser2net in the foreground, without lock files, with its own
+// configuration: RFC 2217 on a free loopback port, in front of `connector`.
+struct Ser2net
+{
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 port = 0;
+
+    ~Ser2net()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    static QString program() { return QStandardPaths::findExecutable(u"ser2net"_qs, {u"/usr/sbin"_qs, u"/usr/bin"_qs}); }
+    QString url() const { return u"rfc2217://127.0.0.1:%1"_qs.arg(port); }
+    // Whether it listens, within ten seconds.
+    bool start(const QString &ser2net, const QString &connector)
+    {
+        QTcpServer probe; // for a free port
+        if (!probe.listen(QHostAddress::LocalHost))
+            return false;
+        port = probe.serverPort();
+        probe.close();
+        QFile config(dir.filePath(u"ser2net.yaml"_qs));
+        if (!config.open(QIODevice::WriteOnly)
+            || config.write(u"connection: &modem\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n  connector: %2\n"_qs
+                                .arg(port).arg(connector).toUtf8()) <= 0)
+            return false;
+        config.close();
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-c"_qs, config.fileName()});
+        const QByteArray listening = QString::asprintf(": 0100007F:%04X 00000000:0000 0A ", port).toLatin1();
+        return QTest::qWaitFor([&] {
+            QFile table(u"/proc/net/tcp"_qs);
+            return table.open(QIODevice::ReadOnly) && table.readAll().contains(listening);
+        }, 10000);
+    }
+};
+
+} // namespace
+
 // The whole window on ports served over the network: modemsim serving its
 // modem, with real lines, and the real ser2net in front of a line the test
-// plays the device on, both over RFC 2217.
+// plays the device on, or a pseudo-terminal whose line ser2net sets, all
+// over RFC 2217.
 class TestNetworkTerminal : public QObject
 {
     Q_OBJECT
@@ -69,35 +114,18 @@ private Q_SLOTS:
     // terminal path is the end-to-end test's, with modemsim.
     void ser2netPassesEveryByteAndAFlood()
     {
-        const QString ser2net = QStandardPaths::findExecutable(u"ser2net"_qs, {u"/usr/sbin"_qs, u"/usr/bin"_qs});
+        const QString ser2net = Ser2net::program();
         if (ser2net.isEmpty())
             QSKIP("ser2net is not installed (Debian package ser2net)");
         QTcpServer device;
         QVERIFY(device.listen(QHostAddress::LocalHost));
-        QTcpServer probe; // for a free port
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        // In the foreground, without lock files, with its own configuration file.
-        QTemporaryDir dir;
-        QFile config(dir.filePath(u"ser2net.yaml"_qs));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        QVERIFY(config.write(u"connection: &modem\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                             "  connector: tcp,127.0.0.1,%2\n"_qs.arg(port).arg(device.serverPort()).toUtf8()) > 0);
-        config.close();
-        QProcess server;
-        server.setProcessChannelMode(QProcess::ForwardedChannels);
-        server.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-c"_qs, config.fileName()});
-        const QByteArray listening = QString::asprintf(": 0100007F:%04X 00000000:0000 0A ", port).toLatin1();
-        QVERIFY(QTest::qWaitFor([&] {
-            QFile table(u"/proc/net/tcp"_qs);
-            return table.open(QIODevice::ReadOnly) && table.readAll().contains(listening);
-        }, 10000));
+        Ser2net server;
+        QVERIFY(server.start(ser2net, u"tcp,127.0.0.1,%1"_qs.arg(device.serverPort())));
 
-        QFile raw(dir.filePath(u"raw.log"_qs));
+        QFile raw(server.dir.filePath(u"raw.log"_qs));
         ModalWatcher boxes;
         auto *router = new PortRouter;
-        router->bindPort(2, u"rfc2217://127.0.0.1:%1"_qs.arg(port));
+        router->bindPort(2, server.url());
         RunningTerminal t(router);
         t.window->setSessionLog(SessionLog::open({{}, raw.fileName(), false}, {}, nullptr));
         t.start();
@@ -121,9 +149,28 @@ private Q_SLOTS:
         QVERIFY(raw.open(QIODevice::ReadOnly));
         QVERIFY(raw.readAll() == sent); // not QCOMPARE: ten megabytes would be printed
 
-        server.kill();
+        server.process.kill();
         QTRY_COMPARE(boxes.count(), 1);
         QCOMPARE(router->PortOpen(), false);
+    }
+
+    // ser2net in front of a pseudo-terminal sets on it the line the terminal
+    // asked for, before the greeting reaches it.
+    void ser2netSetsTheLineAsked()
+    {
+        if (Ser2net::program().isEmpty())
+            QSKIP("ser2net is not installed (Debian package ser2net)");
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        Ser2net server;
+        QVERIFY(server.start(Ser2net::program(), u"serialdev,%1,9600n81,local"_qs.arg(pty.path())));
+        auto *router = new PortRouter;
+        router->bindPort(2, server.url());
+        RunningTerminal t(router);
+        t.window->setLineSettings(u"115200,N,8,1"_qs, CommControl::comRTS);
+        t.start();
+        QCOMPARE(PtyIo::read(pty, 3, 10000), QByteArray("AT\r"));
+        QCOMPARE(PtyIo::lineAttributes(pty), u"115200 cs8 -parenb -cstopb crtscts -ixon -ixoff"_qs); // before the greeting
     }
 };
 

@@ -13,7 +13,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-// --reconnect: the port reopened by itself when its device comes back.
+// --reconnect: the port reopened by itself when its device comes back, with
+// the line asked for (--settings, --flow).
 class TestReconnect : public QObject
 {
     Q_OBJECT
@@ -31,6 +32,9 @@ private Q_SLOTS:
         router->bindPort(3, dir.filePath(u"other"_qs));
         RunningTerminal t(router);
         t.window->enableReconnect([router](int port) { return router->deviceExists(port); });
+        // Every opening, by itself or chosen in the dialog, uses the line asked for.
+        t.window->setLineSettings(u"57600,N,8,2"_qs, CommControl::comXOnXoff);
+        const QString asked = u"57600 cs8 -parenb cstopb -crtscts ixon ixoff"_qs;
         t.start(); // its absence told
 
         // There, but held by another program: tried quietly, without a busy loop.
@@ -51,6 +55,7 @@ private Q_SLOTS:
             QVERIFY(QFile::remove(link));
             QVERIFY(QFile::link(pty.path(), link));
             QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+            QCOMPARE(PtyIo::lineAttributes(pty), asked);
             QVERIFY(PtyIo::write(pty, "OK " + QByteArray::number(round) + "\r\n"));
             QTRY_VERIFY(t.text1()->text().endsWith(u"OK %1\n"_qs.arg(round)));
             QVERIFY(t.text1()->text().startsWith(u"OK 0\n"_qs)); // the earlier session stays
@@ -74,6 +79,7 @@ private Q_SLOTS:
         QVERIFY2(boxes.texts.last().startsWith(u"Nie mogę otworzyć portu COM 3\n"_qs), qPrintable(boxes.texts.last()));
         QVERIFY(QFile::link(chosen.path(), dir.filePath(u"other"_qs)));
         QCOMPARE(PtyIo::read(chosen, 3), QByteArray("AT\r"));
+        QCOMPARE(PtyIo::lineAttributes(chosen), asked);
         QCOMPARE(boxes.count(), 4);
     }
 

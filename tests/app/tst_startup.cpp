@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "commandline.h"
 #include "devicelock.h"
+#include "indicator.h"
 #include "modalwatcher.h"
 #include "portlist.h"
 #include "portrouter.h"
@@ -28,13 +29,17 @@ class TestStartup : public QObject
 {
     Q_OBJECT
 
-    // The window as main() builds and starts it, on the port a command line names.
+    // The window as main() builds and starts it, on the port a command line
+    // names, with the other options given.
     struct Terminal : RunningTerminal
     {
         ModalWatcher boxes;
-        explicit Terminal(const QString &port, PortRouter *router = new PortRouter) : RunningTerminal(router)
+        explicit Terminal(const QString &port, const QStringList &options = {}, PortRouter *router = new PortRouter)
+            : RunningTerminal(router)
         {
-            CommandLine::parse({QStringLiteral("modemterm"), QStringLiteral("--port"), port}).configure(*router);
+            const CommandLine cl = CommandLine::parse(QStringList{u"modemterm"_qs, u"--port"_qs, port} + options);
+            cl.configure(*router);
+            cl.configure(*window);
             start();
         }
     };
@@ -74,7 +79,10 @@ private Q_SLOTS:
               // The session log.
               {"--log", "--log"}, {"--log a --log b", "--log"}, {"--log-raw --reconnect", "„--reconnect”"},
               {"--log a --log-raw ./a", "--log-raw"}, {"--timestamps --log-raw b", "--timestamps"},
-              {"--log a.log --timestamps --log-raw=b.bin --reconnect", "a.log b.bin timestamps reconnect"}})
+              {"--log a.log --timestamps --log-raw=b.bin --reconnect", "a.log b.bin timestamps reconnect"},
+              // The line at every opening.
+              {"--settings=38400,e,7,1 --flow RTSCTS", "38400,E,7,1 flow 2"}, {"--flow rts", "„rts”"},
+              {"--settings 115200,N,9,1", "„115200,N,9,1”: Nieprawidłowe ustawienia portu: liczba bitów danych"}})
             QTest::newRow(*args ? args : "none") << QString::fromUtf8(args) << QString::fromUtf8(outcome);
     }
 
@@ -86,7 +94,8 @@ private Q_SLOTS:
         const CommandLine cl = CommandLine::parse(QStringList{QStringLiteral("modemterm")} + argv);
         if (cl.action == CommandLine::Action::Run) {
             const QStringList runsOn{cl.port, cl.log, cl.rawLog, cl.timestamps ? u"timestamps"_qs : QString(),
-                                     cl.reconnect ? u"reconnect"_qs : QString()};
+                                     cl.reconnect ? u"reconnect"_qs : QString(), cl.settings,
+                                     cl.flowGiven ? u"flow %1"_qs.arg(cl.handshaking) : QString()};
             QCOMPARE(runsOn.join(u' ').simplified(), outcome);
             return;
         }
@@ -202,6 +211,35 @@ private Q_SLOTS:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(QFile::exists(lock->path), false);
+    }
+
+    // The line asked for reaches the device as its driver holds it. A
+    // pseudo-terminal takes the speed, the stop bits and the flow control,
+    // but keeps 8 data bits without parity: asked for parity, it refuses, and
+    // the warning names the settings tried.
+    void lineReachesTheDevice()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        {
+            Terminal modem(pty.path(), {u"--settings"_qs, u"115200,N,8,1"_qs, u"--flow"_qs, u"rtscts"_qs});
+            QCOMPARE(PtyIo::read(pty, 3), QByteArray("AT\r"));
+            QCOMPARE(PtyIo::lineAttributes(pty), u"115200 cs8 -parenb -cstopb crtscts -ixon -ixoff"_qs);
+        }
+        Terminal console(pty.path(), {u"--settings"_qs, u"38400,E,7,1"_qs});
+        QCOMPARE(console.boxes.texts.value(0).section(u'\n', -1), u"Ustawienia: 38400,E,7,1, bez sterowania przepływem"_qs);
+    }
+
+    // Under RTS/CTS the driver drives RTS: a click on its box says why it
+    // does not switch, in one line, and the simulated modem's CTS, which
+    // follows RTS, stays on.
+    void rtsUnderRtsCtsIsNotSwitched()
+    {
+        Terminal t(u"sim"_qs, {u"--flow"_qs, u"rtscts"_qs});
+        QTest::mouseClick(t.window->findChild<Indicator *>(u"PicRTS"_qs), Qt::LeftButton);
+        QCOMPARE(t.boxes.texts, QStringList{"Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); nie można jej przełączyć."});
+        QCoreApplication::sendPostedEvents(); // the modem's line events, had there been any
+        QCOMPARE(t.window->findChild<Indicator *>(u"PicCTS"_qs)->colour(), Indicator::activeColour());
     }
 
     void greetsTheSimulatedModem()

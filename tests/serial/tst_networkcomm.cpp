@@ -149,6 +149,42 @@ private Q_SLOTS:
         QCOMPARE(c.failures.size(), 1);
     }
 
+    // Speed, framing and flow control go to the server once it agreed to
+    // COM-PORT, before the data written meanwhile, and so does flow control
+    // changed while connected. Under RTS/CTS RTS is the server's to drive: no
+    // switch of it goes out.
+    void lineAndFlowControlGoToTheServer()
+    {
+        ScriptedServer server;
+        NetworkComm comm(*NetworkAddress::parse(server.url(u"rfc2217"_qs)));
+        comm.setSettings(u"38400,E,7,1"_qs);
+        comm.setHandshaking(CommControl::comRTS);
+        comm.setPortOpen(true);
+        comm.setOutput("AT\r");
+        const QByteArray offer = QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c");
+        QVERIFY(server.hears(offer));
+        QVERIFY(server.say(QByteArray::fromHex("fffd2c")));
+        QVERIFY(server.hears("AT\r"));
+        comm.setRTSEnable(false);
+        comm.setHandshaking(CommControl::comXOnXoff);
+        const QByteArray xonxoffAndRtsOff = sub(5, "\x02") + sub(5, "\x0c");
+        QVERIFY(server.hears(xonxoffAndRtsOff));
+        QCOMPARE(server.heard, offer + sub(1, QByteArray::fromHex("00009600")) + sub(2, "\x07") + sub(3, "\x03")
+                                   + sub(4, "\x01") + sub(5, "\x03") + sub(5, "\x08") + sub(11, "\xbb") + "AT\r" + xonxoffAndRtsOff);
+    }
+
+    // With a line asked for, a server that never answers COM-PORT gets the
+    // data all the same, a little later.
+    void dataDoesNotWaitForeverForTheLine()
+    {
+        ScriptedServer silent;
+        NetworkComm late(*NetworkAddress::parse(silent.url(u"rfc2217"_qs)));
+        late.setSettings(u"38400,E,7,1"_qs);
+        late.setPortOpen(true);
+        late.setOutput("AT\r");
+        QVERIFY(silent.hears("AT\r"));
+    }
+
     // Without COM-PORT (refused, never answered, or a plain socket with no
     // Telnet at all) only bytes pass: a modem state is ignored, and a line
     // switch is remembered and changes nothing on the wire.

@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <termios.h>
+
 // The device's side of a pseudo-terminal in a test: the code under test runs
 // on the same thread, so the event loop keeps running while the test waits.
 namespace PtyIo {
@@ -28,6 +30,22 @@ inline QByteArray readUntil(PseudoTerminal &pty, const QByteArray &needle)
     QByteArray out;
     (void)QTest::qWaitFor([&] { return (out += pty.readAvailable()).contains(needle); }, 5000);
     return out;
+}
+
+// The terminal side's line as its driver holds it, in stty's words:
+// "115200 cs8 -parenb -cstopb crtscts -ixon -ixoff" (Linux: the master reads
+// the terminal side's attributes).
+inline QString lineAttributes(const PseudoTerminal &pty)
+{
+    termios t{};
+    ::tcgetattr(pty.masterFd(), &t);
+    const speed_t speed = cfgetospeed(&t);
+    QString words = speed == B115200 ? u"115200"_qs : speed == B57600 ? u"57600"_qs : u"other"_qs;
+    words += u" cs%1"_qs.arg(5 + (t.c_cflag & CSIZE) / CS6);
+    for (const auto &[on, name] : {std::pair(t.c_cflag & PARENB, "parenb"), {t.c_cflag & CSTOPB, "cstopb"},
+                                   {t.c_cflag & CRTSCTS, "crtscts"}, {t.c_iflag & IXON, "ixon"}, {t.c_iflag & IXOFF, "ixoff"}})
+        words += (on ? u" "_qs : u" -"_qs) + QLatin1String(name);
+    return words;
 }
 
 } // namespace PtyIo
