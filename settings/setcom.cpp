@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "setcom.h"
+#include "warningbox.h"
 
 #include "numberreader.h"
 #include "ui_setcom.h"
 
 #include <QKeyEvent>
-#include <QMessageBox>
 
 namespace {
 
@@ -118,7 +118,7 @@ void SetCOM::closeWithChoice()
 
 void SetCOM::warnOutOfRange()
 {
-    QMessageBox::warning(this, QStringLiteral("Ostrzeżenie"), QStringLiteral("Zły zakres wartości"));
+    WarningBox::show(this, QStringLiteral("Zły zakres wartości"));
 }
 
 QRadioButton *SetCOM::option(quint8 port) const

@@ -8,6 +8,7 @@
 #include "sessionlog.h"
 #include "setcom.h"
 #include "timeofday.h"
+#include "warningbox.h"
 
 #include <QCloseEvent>
 #include <QInputMethodEvent>
@@ -46,27 +47,6 @@ void place(QWidget *control, float left, float top, float width, float height)
 QString basicStr(qint64 n)
 {
     return n < 0 ? QString::number(n) : u' ' + QString::number(n);
-}
-
-// A word wider than a box can be (a host name of hundreds of characters) may
-// break anywhere: a zero-width space after every 60 characters of it.
-QString wrappable(const QString &text)
-{
-    constexpr int Run = 60;
-    QString out;
-    out.reserve(text.size() + text.size() / Run);
-    int run = 0;
-    for (const QChar c : text) {
-        if (c.isSpace()) {
-            run = 0;
-        } else if (run >= Run && !c.isLowSurrogate()) {
-            out += QChar(0x200B);
-            run = 0;
-        }
-        out += c;
-        run += !c.isSpace();
-    }
-    return out;
 }
 
 constexpr int StartupPort = 2;
@@ -180,12 +160,14 @@ void OknoTerma::PrintError()
                              + error.description();
     if (!error.detail().isEmpty())
         text += u'\n' + error.detail();
+    warn(text);
+}
+
+void OknoTerma::warn(const QString &text)
+{
     // Before the window is shown (a failed start) the box stands on its own.
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), wrappable(text), QMessageBox::Ok,
-                    isVisible() ? this : nullptr);
-    box.setTextFormat(Qt::PlainText);
     ++m_warningsShown;
-    box.exec();
+    WarningBox::show(isVisible() ? this : nullptr, text);
     --m_warningsShown;
 }
 
@@ -333,12 +315,8 @@ void OknoTerma::PicDTR_Click()
 void OknoTerma::PicRTS_Click()
 {
     if (MSComm1->Handshaking() == CommControl::comRTS) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"),
-                        QStringLiteral("Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); "
-                                       "nie można jej przełączyć."),
-                        QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        warn(QStringLiteral("Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); "
+                            "nie można jej przełączyć."));
         return;
     }
     switchLine(&CommControl::RTSEnable, &CommControl::setRTSEnable, ui->PicRTS);
@@ -416,14 +394,7 @@ void OknoTerma::logWriteFailed(const QString &path, const QString &reason)
     // Shown from the event loop, not inside the receive that found it.
     const QString text = QStringLiteral("Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego.\n")
                          + path + QLatin1String(": ") + reason;
-    QTimer::singleShot(0, this, [this, text] {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostrzeżenie"), wrappable(text), QMessageBox::Ok,
-                        isVisible() ? this : nullptr);
-        box.setTextFormat(Qt::PlainText);
-        ++m_warningsShown;
-        box.exec();
-        --m_warningsShown;
-    });
+    QTimer::singleShot(0, this, [this, text] { warn(text); });
 }
 
 void OknoTerma::setLineSettings(const QString &settings, int handshaking)

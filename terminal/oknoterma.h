@@ -103,6 +103,8 @@ private:
     void switchLine(bool (CommControl::*read)() const, void (CommControl::*write)(bool),
                     Indicator *box);
     void report(const CommError &error);
+    // Every warning of the window, in the program's one warning box.
+    void warn(const QString &text);
     // `error` with a line naming the settings an opening tried.
     CommError withLineSettings(const CommError &error) const;
     // With reconnecting on: starts waiting for the device after `error`, if
