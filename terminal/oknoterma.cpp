@@ -130,13 +130,14 @@ void OknoTerma::openPort(quint8 number)
         MSComm1->setHandshaking(m_handshaking);
         MSComm1->setRThreshold(1);
         MSComm1->setPortOpen(true);
-        m_sinceOpened.start();
+        if (m_reconnector)
+            m_reconnector->portOpened();
         MSComm1->setOutput(QByteArrayLiteral("AT\r"));
         PrintMSR();
     } catch (const CommError &error) {
         if (!MSComm1->PortOpen())
             unpaintBoxes();
-        if (!reconnectAfter(error))
+        if (tells(error))
             report(m_settings.isEmpty() ? error : withLineSettings(error));
     }
 }
@@ -212,11 +213,8 @@ void OknoTerma::applyPort(quint8 number)
 {
     if (number == PortComNR && MSComm1->PortOpen())
         return;
-    // The user's choice ends any waiting for the old port's device.
-    if (m_reconnector) {
-        m_reconnector->stop();
-        m_absenceTold = false;
-    }
+    if (m_reconnector)
+        m_reconnector->portChosen();
     if (MSComm1->PortOpen())
         closePort();
     openPort(number);
@@ -270,7 +268,7 @@ void OknoTerma::MSComm1_PortFailed(const CommError &error)
     unpaintBoxes();
     if (m_log)
         m_log->flush();
-    if (!reconnectAfter(error))
+    if (tells(error))
         report(error);
 }
 
@@ -406,34 +404,14 @@ void OknoTerma::setLineSettings(const QString &settings, int handshaking)
 void OknoTerma::enableReconnect(std::function<bool(int port)> deviceExists)
 {
     m_reconnector = new Reconnector([this, exists = std::move(deviceExists)] { return exists(PortComNR); },
-                                    [this] { return reopenQuietly(); }, this);
+                                    [this] {
+                                        openPort(PortComNR);
+                                        return MSComm1->PortOpen();
+                                    },
+                                    this);
 }
 
-bool OknoTerma::reconnectAfter(const CommError &error)
+bool OknoTerma::tells(const CommError &error)
 {
-    if (!m_reconnector)
-        return false;
-    // An automatic opening that failed: the reconnector keeps waiting.
-    if (m_openingQuietly)
-        return true;
-    const bool lost = error.number() == CommError::DeviceLost;
-    if (!lost && error.number() != CommError::PortNotFound)
-        return false;
-    // A device lost after a session that worked is told; one not found (at an
-    // opening, or later, by a network port that could not connect), or lost
-    // within a second of opening, only once. Never a warning on top of another.
-    const bool worked = lost && m_sinceOpened.isValid() && m_sinceOpened.elapsed() >= Reconnector::WorkingSessionMs;
-    const bool toldBefore = (m_absenceTold && !worked) || m_warningsShown > 0;
-    m_absenceTold = true;
-    m_reconnector->watch();
-    return toldBefore;
-}
-
-// The steps of start-up, for the port in use, telling no failure.
-bool OknoTerma::reopenQuietly()
-{
-    m_openingQuietly = true;
-    openPort(PortComNR);
-    m_openingQuietly = false;
-    return MSComm1->PortOpen();
+    return !m_reconnector || m_reconnector->tells(error.number(), m_warningsShown > 0);
 }

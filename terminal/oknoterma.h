@@ -5,7 +5,6 @@
 #include "receivedecoder.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -107,11 +106,9 @@ private:
     void warn(const QString &text);
     // `error` with a line naming the settings an opening tried.
     CommError withLineSettings(const CommError &error) const;
-    // With reconnecting on: starts waiting for the device after `error`, if
-    // it means the device is not there, and says whether the error is to be
-    // kept quiet (an automatic opening's, or the same absence told before).
-    bool reconnectAfter(const CommError &error);
-    bool reopenQuietly();
+    // Whether `error` is told: always, unless the reconnector (with
+    // reconnecting on) says otherwise.
+    bool tells(const CommError &error);
     void logWriteFailed(const QString &path, const QString &reason);
 
     std::unique_ptr<Ui::OknoTerma> ui;
@@ -127,15 +124,8 @@ private:
 
     SessionLog *m_log = nullptr;
     Reconnector *m_reconnector = nullptr;
-    bool m_openingQuietly = false;
     QString m_settings;    // empty: 9600,N,8,1, not chosen
     int m_handshaking = 0; // CommControl::comNone
-    // Since the device was last found missing, without the user choosing a
-    // port: the absence was told and need not be again.
-    bool m_absenceTold = false;
-    // Since the port last opened: a port lost within a second of opening was
-    // not really back (a server that hangs up at once, a device still settling).
-    QElapsedTimer m_sinceOpened;
     // Warning boxes on screen now; with reconnecting on, a loss found while
     // one is up is not told on top of it.
     int m_warningsShown = 0;
