@@ -22,12 +22,4 @@ inline QByteArray read(PseudoTerminal &pty, qsizetype count, int timeoutMs = 500
     return out;
 }
 
-// What the terminal side wrote, once it holds `needle` or after five seconds.
-inline QByteArray readUntil(PseudoTerminal &pty, const QByteArray &needle)
-{
-    QByteArray out;
-    (void)QTest::qWaitFor([&] { return (out += pty.readAvailable()).contains(needle); }, 5000);
-    return out;
-}
-
 } // namespace PtyIo
