@@ -182,15 +182,6 @@ private Q_SLOTS:
         QCOMPARE(f.boxes.count(), 1);
     }
 
-    // Closing the window closes the port.
-    void closingTheWindowClosesThePort()
-    {
-        WindowFixture f;
-        f.start();
-        QVERIFY(f.window->close());
-        QCOMPARE(f.comm->PortOpen(), false);
-    }
-
     // "Wyjdź" closes the port, showing a failed close, and then asks the
     // program to end with status 0.
     void wyjdzUnloadsThenEndsTheProgram()
