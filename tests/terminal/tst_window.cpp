@@ -12,8 +12,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QRadioButton>
-#include <QSet>
-#include <QStringDecoder>
 #include <QTest>
 
 Q_DECLARE_METATYPE(CommError)
@@ -302,28 +300,6 @@ private Q_SLOTS:
         }
         QCOMPARE(f.text1()->text(), u"ATI\nOK"_qs);
         QCOMPARE(f.text1()->caretPosition(), f.text1()->textLength());
-    }
-
-    // Every other byte shows as one visible character: control bytes as their
-    // pictures, the rest as Windows-1250 has them, and the five bytes it
-    // leaves unassigned as one replacement mark (they used to draw nothing).
-    void everyByteShowsAsOneCharacter()
-    {
-        WindowFixture f;
-        f.start();
-        QByteArray all;
-        for (int b = 0; b < 256; ++b)
-            all += b == '\n' || b == '\r' ? QByteArray() : QByteArray(1, char(b));
-        f.comm->receive(all);
-        const QString text = f.text1()->text();
-        QCOMPARE(text.size(), all.size());
-        QCOMPARE(QSet<QChar>(text.begin(), text.end()).size(), all.size() - 4);
-        QStringDecoder system("windows-1250");
-        for (qsizetype i = 0; i < all.size(); ++i) {
-            const QString theirs = system.decode(all.sliced(i, 1));
-            if (uchar(all[i]) >= 0x20 && all[i] != 0x7f && theirs.size() == 1 && theirs[0].isPrint())
-                QCOMPARE(QString(text[i]), theirs);
-        }
     }
 
     // Under a flood older text leaves: at most 100,000 lines and 16 million characters stay.
