@@ -202,16 +202,14 @@ private Q_SLOTS:
         QCOMPARE(rig.send("\r"), escaped ? B() : data + "\r\n");
     }
 
-    // DSR follows DTR (on here), CTS follows RTS (off), &C0 holds CD on.
+    // CTS follows RTS (off here), &C0 holds CD on. (DSR following DTR:
+    // tst_networkterminal, through modemsim.)
     void linesFollowTheOutputs()
     {
         Rig rig;
         QCOMPARE(rig.send("AT&C0\r"), ok);
         QCOMPARE(rig.modem.cd(), true);
-        QCOMPARE(rig.modem.dsr(), true);
         QCOMPARE(rig.modem.cts(), false);
-        rig.modem.setDtr(false);
-        QCOMPARE(rig.modem.dsr(), false);
     }
 
     // Dropping DTR in a call does what &D says.
