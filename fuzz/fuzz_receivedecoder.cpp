@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The receive path from bytes to transcript text. However the bytes are
 // chunked the text is the same: CR LF, CR and LF each one line break, every
-// other byte one visible character, in order.
+// other byte one visible character of its own, in order.
 //
 // Input: the first byte says how many chunk sizes follow (0 to 7); the rest is
 // received in chunks of those sizes, round and round (0 is an empty read).
 #include "fuzzcheck.h"
 #include "receivedecoder.h"
+
+#include <QHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,9 +17,12 @@
 namespace {
 
 // Decoded byte by byte: CR LF, CR and LF each end a line; any other byte shows
-// as one visible character (a tab as a tab), the same wherever it stands.
+// as one visible character (a tab as a tab), the same wherever it stands, the
+// one Windows-1250 has where that is printable, and never one another byte
+// shows as (but for the replacement mark of the bytes Windows-1250 leaves out).
 QString expected(QByteArrayView bytes)
 {
+    static QHash<QChar, char> shownFor; // over all inputs
     QString text;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\r' && bytes.sliced(i + 1).startsWith('\n'))
@@ -24,6 +30,13 @@ QString expected(QByteArrayView bytes)
         const bool lineEnd = bytes[i] == '\r' || bytes[i] == '\n';
         const QString alone = lineEnd ? u"\n"_qs : ReceiveDecoder().decode(bytes.sliced(i, 1));
         FUZZ_CHECK(alone.size() == 1 && (lineEnd || (bytes[i] == '\t' ? alone[0] == u'\t' : alone[0].isPrint())));
+        if (!lineEnd && alone[0] != u'\uFFFD') {
+            FUZZ_CHECK(shownFor.value(alone[0], bytes[i]) == bytes[i]);
+            shownFor.insert(alone[0], bytes[i]);
+            const QString theirs = QStringDecoder("windows-1250").decode(bytes.sliced(i, 1));
+            FUZZ_CHECK(uchar(bytes[i]) < 0x20 || bytes[i] == 0x7f || theirs.size() != 1 || !theirs[0].isPrint()
+                       || theirs == alone);
+        }
         text += alone;
     }
     return text;

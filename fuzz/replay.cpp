@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Runs a fuzz target over stored inputs, the way the fuzzer replays a corpus:
-// every regular file in each directory named (sorted, for repeatable runs), or
-// the named files themselves. Lets the ordinary build test the corpora.
+// every regular file in the directory named (sorted, for repeatable runs).
+// Lets the ordinary build test the corpora.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,14 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 int main(int argc, char **argv)
 {
     namespace fs = std::filesystem;
+    if (argc != 2)
+        return std::fprintf(stderr, "usage: %s CORPUS-DIRECTORY\n", argv[0]), 2;
     std::vector<fs::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (!fs::is_directory(argv[i]))
-            inputs.emplace_back(argv[i]);
-        for (const auto &entry : fs::is_directory(argv[i]) ? fs::directory_iterator(argv[i]) : fs::directory_iterator())
-            if (entry.is_regular_file())
-                inputs.push_back(entry.path());
-    }
+    for (const auto &entry : fs::directory_iterator(argv[1]))
+        if (entry.is_regular_file())
+            inputs.push_back(entry.path());
     std::sort(inputs.begin(), inputs.end());
     for (const fs::path &path : inputs) {
         std::ifstream file(path, std::ios::binary);

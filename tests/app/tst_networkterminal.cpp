@@ -84,12 +84,6 @@ private Q_SLOTS:
         QVERIFY(lit("PicCTS"));
         QVERIFY(!lit("PicCD"));
 
-        // A second client is told the modem is taken; the first goes on.
-        QTcpSocket second;
-        second.connectToHost(QHostAddress::LocalHost, quint16(url.section(u':', -1).toUInt()));
-        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, 10000);
-        QVERIFY(QString::fromUtf8(second.readAll()).contains(u"zajęty"_qs));
-
         // The settings reach the modem's side of the line.
         router->setSettings(u"115200,E,7,2"_qs);
         t.typeLine(u"AT&V"_qs);

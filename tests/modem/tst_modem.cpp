@@ -202,16 +202,14 @@ private Q_SLOTS:
         QCOMPARE(rig.send("\r"), escaped ? B() : data + "\r\n");
     }
 
-    // DSR follows DTR (on here), CTS follows RTS (off), &C0 holds CD on.
+    // CTS follows RTS (off here), &C0 holds CD on. (DSR following DTR:
+    // tst_networkterminal, through modemsim.)
     void linesFollowTheOutputs()
     {
         Rig rig;
         QCOMPARE(rig.send("AT&C0\r"), ok);
         QCOMPARE(rig.modem.cd(), true);
-        QCOMPARE(rig.modem.dsr(), true);
         QCOMPARE(rig.modem.cts(), false);
-        rig.modem.setDtr(false);
-        QCOMPARE(rig.modem.dsr(), false);
     }
 
     // Dropping DTR in a call does what &D says.
@@ -263,16 +261,13 @@ private Q_SLOTS:
         QVERIFY(pieces.last().endsWith(ok));
     }
 
-    // Behind the serial control a closed port refuses like a port and holds
-    // no line. DTR moves DSR at once, its event comes later, never from inside
+    // Behind the serial control a closed port holds no line (its guards are
+    // the serial control's, checked in tst_serial). DTR moves DSR at once, its event comes later, never from inside
     // a call; answers are announced only with a threshold, paced, in pieces.
     // A call reports the line speed and ends when the port closes.
     void simulatedComm()
     {
         SimulatedComm comm;
-        QCOMPARE(thrownNumber([&] { comm.setOutput("AT\r"); }), int(CommError::PortNotOpen));
-        QCOMPARE(thrownNumber([&] { comm.Input(); }), int(CommError::PortNotOpen));
-        QCOMPARE(thrownNumber([&] { comm.setPortOpen(false); }), 0);
         QList<int> codes;
         B received;
         connect(&comm, &CommControl::OnComm, this, [&] {
@@ -284,8 +279,6 @@ private Q_SLOTS:
         comm.setDTREnable(false); // both remembered for the opening
         comm.setRTSEnable(false);
         comm.setPortOpen(true);
-        QCOMPARE(thrownNumber([&] { comm.setPortOpen(true); }), int(CommError::PortAlreadyOpen));
-        QCOMPARE(thrownNumber([&] { comm.setCommPort(3); }), int(CommError::PortAlreadyOpen));
         QCOMPARE(comm.DSRHolding(), false);
         QCOMPARE(comm.CTSHolding(), false);
         comm.setDTREnable(true);
@@ -341,7 +334,7 @@ private Q_SLOTS:
         QVERIFY(sim.waitForFinished(10000));
     }
 
-    // modemsim's --help and --version; a stray argument, a link over what is
+    // modemsim refuses a stray argument, a link over what is
     // not one, a link with --rfc2217, an address it cannot listen on.
     void modemsimCommandLine_data()
     {
@@ -349,8 +342,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<B>("out");
         QTest::addColumn<B>("err");
-        QTest::newRow("--help") << QStringList{"--help"} << 0 << B("--link") << B();
-        QTest::newRow("--version") << QStringList{"--version"} << 0 << B(MODEMTERM_VERSION) << B();
         QTest::newRow("stray") << QStringList{"extra"} << 2 << B() << B("extra");
         QTest::newRow("link over a folder") << QStringList{"--link", "/"} << 1 << B() << B("nie jest dowiązaniem");
         QTest::newRow("--rfc2217 --link") << QStringList{"--rfc2217", "0", "--link", "FILE"} << 2 << B() << B("--link");

@@ -61,7 +61,11 @@ struct Client
     bool lines() const { return comm.CDHolding() || comm.CTSHolding() || comm.DSRHolding(); }
 };
 
-// Data sent before the connection is up, then COM-PORT agreed with a greeting as ser2net sends it.
+// Data sent before the connection is up, then COM-PORT agreed with a greeting
+// as ser2net sends it: the offer (BINARY and SUPPRESS-GO-AHEAD both ways,
+// COM-PORT), then the data; refusing its ECHO is the only answer; then
+// 9600,N,8,1, DTR and RTS on, as the window asks before opening. Every test of
+// COM-PORT starts with it.
 void agree(ScriptedServer &server, Client &c)
 {
     c.comm.setOutput("AT\xff\r");
@@ -78,16 +82,6 @@ class TestNetworkComm : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // The offer (BINARY and SUPPRESS-GO-AHEAD both ways, COM-PORT), then the
-    // data; to a greeting as ser2net sends it, refusing its ECHO is the only
-    // answer; then 9600,N,8,1, DTR and RTS on, as the window asks before opening.
-    void comPortIsOfferedAndTheLinesSet()
-    {
-        ScriptedServer server;
-        Client c(server.url(u"rfc2217"_qs));
-        agree(server, c);
-    }
-
     // COM-PORT switched off and on: acknowledged, but the settings go out no second time.
     void comPortAgreedAgainSendsNoSettings()
     {

@@ -82,17 +82,6 @@ private Q_SLOTS:
         QVERIFY2(NumberReader::read(text) == value, qPrintable(text.left(40))); // exactly: QCOMPARE forgives last bits
     }
 
-    // Rounded half to even into a byte; "-" where it does not fit.
-    void roundsToByte()
-    {
-        const QStringList texts{"3.5", "2.5", "0.5", "-0.5", "-0.6", "2.51", "254.5", "255", "255.5", "300", "-1",
-                                "&HFF", "&H100", "&HFFFFFFFF", "&H100000005", "1e999999", "1e-999999", "0e999999"};
-        QStringList bytes;
-        for (const QString &text : texts)
-            bytes += NumberReader::readByte(text) ? QString::number(*NumberReader::readByte(text)) : u"-"_qs;
-        QCOMPARE(bytes.join(u' '), u"4 2 0 0 - 3 254 255 - - - 255 - - - - 0 0"_qs);
-    }
-
     // The dialog shows the port "Zapisz" would keep: its option, or "COM"
     // with its number, chosen and focused; no warning, and neither Escape nor
     // Enter closes it.

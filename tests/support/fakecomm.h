@@ -16,7 +16,7 @@
 class FakeComm : public CommControl
 {
 public:
-    enum Operation { SetSettings, OpenPort, ClosePort, SetOutput, SetDTR, TakeInput };
+    enum Operation { SetSettings, OpenPort, ClosePort, SetOutput, SetDTR };
 
     // Not the settings the terminal uses, so an opening before they are set shows.
     explicit FakeComm(QObject *parent = nullptr) : CommControl(parent) { CommControl::setSettings(u"1200,E,7,2"_qs); }
@@ -49,7 +49,7 @@ protected:
     }
     void closeDevice() override { check(ClosePort); }
     void writeDevice(const QByteArray &bytes) override { check(SetOutput), writes.append(bytes); }
-    QByteArray readDevice() override { return check(TakeInput), std::exchange(m_input, {}); }
+    QByteArray readDevice() override { return std::exchange(m_input, {}); }
     QString portName() const override { return {}; }
 
 private:
