@@ -87,7 +87,7 @@ private Q_SLOTS:
                 qsizetype start = 0;
                 qreal maxWidth = 0;
                 for (qsizetype i = 0; i < lines.size(); start += lines[i++].size() + 1) {
-                    QCOMPARE(std::tuple(t.lineStart(i), t.lineText(i).toString(), t.lineWidth(i)),
+                    QCOMPARE(std::tuple(t.lineStart(i), t.lineText(i), t.lineWidth(i)),
                              std::tuple(start, lines[i], widthOf(lines[i])));
                     maxWidth = std::max(maxWidth, widthOf(lines[i]));
                     for (int k = 0; k < 3 && !lines[i].isEmpty(); ++k) {
