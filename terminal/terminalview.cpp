@@ -4,6 +4,7 @@
 #include "terminalview.h"
 #include "terminalviewaccessible.h"
 
+#include "codepage.h"
 #include "receivedecoder.h"
 
 #include <QAccessible>
@@ -85,6 +86,20 @@ void TerminalView::updateFontMetrics()
     m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
     m_ascent = fm.ascent();
     m_newlineWidth = std::max<qreal>(2, fm.horizontalAdvance(u' '));
+    // How far characters the code page shows reach beyond their own box:
+    // into the rows above or below, and sideways.
+    m_inkAbove = m_inkBelow = 0;
+    qreal sideways = 0;
+    for (int b = 0; b < 256; ++b) {
+        const QChar c = CodePage::shownAs(uchar(b));
+        const QRectF ink = fm.boundingRect(c);
+        if (ink.isEmpty())
+            continue;
+        m_inkAbove |= m_ascent + ink.top() < 0;
+        m_inkBelow |= m_ascent + ink.bottom() > m_lineHeight;
+        sideways = std::max({sideways, -ink.left(), ink.right() - fm.horizontalAdvance(c)});
+    }
+    m_inkSideways = int(std::ceil(sideways)) + 1;
     m_text.setAdvanceFunction(
         [fm](char32_t c) {
             if (c > 0xFFFF)
@@ -108,7 +123,7 @@ qsizetype TerminalView::textLength() const
 
 void TerminalView::appendText(QStringView text)
 {
-    textChangedFrom(m_text.firstLineNumber() + m_text.lineCount() - 1);
+    textChangedFrom(m_text.size());
     m_text.append(text);
     if (QAccessible::isActive()) {
         QAccessibleTextInsertEvent event(this, int(std::max<qsizetype>(0, m_text.size() - text.size())),
@@ -120,7 +135,7 @@ void TerminalView::appendText(QStringView text)
 
 void TerminalView::appendReceived(QByteArrayView stored)
 {
-    textChangedFrom(m_text.firstLineNumber() + m_text.lineCount() - 1);
+    textChangedFrom(m_text.size());
     m_text.appendBytes(stored);
     if (QAccessible::isActive()) {
         QString text;
@@ -131,8 +146,16 @@ void TerminalView::appendReceived(QByteArrayView stored)
     scheduleFrame();
 }
 
-void TerminalView::textChangedFrom(qint64 line)
+void TerminalView::textChangedFrom(qsizetype position)
 {
+    const qint64 line = m_text.firstLineNumber() + m_text.lineAt(position);
+    // Glyphs of characters outside the code page may reach anywhere along their line.
+    const qsizetype start = m_text.lineStart(m_text.lineAt(position));
+    const qreal x = m_text.inCodePage(start, position) ? m_text.x(position) : 0;
+    if (line < m_changedFromLine)
+        m_changedFromX = x;
+    else if (line == m_changedFromLine)
+        m_changedFromX = std::min(m_changedFromX, x);
     m_changedFromLine = std::min(m_changedFromLine, line);
 }
 
@@ -308,8 +331,13 @@ void TerminalView::frame()
             else
                 addLines(m_topLine, m_shownTop);
         }
+        if (m_changedFromLine != noLine && m_changedFromLine >= m_topLine && m_changedFromLine < m_topLine + rows) {
+            // From a little before the first change: the glyphs before it may reach into it.
+            const int x = std::max(0, int(std::floor(leftMargin + m_changedFromX - m_left)) - m_inkSideways);
+            dirty += QRect(x, topMargin + int(m_changedFromLine - m_topLine) * m_lineHeight, width - x, m_lineHeight);
+        }
         if (m_changedFromLine != noLine)
-            addLines(m_changedFromLine, noLine - 1);
+            addLines(m_changedFromLine + 1, noLine - 1);
         if (m_text.origin() != m_shownOrigin) // the first line may have lost its start
             addLines(m_text.firstLineNumber(), m_text.firstLineNumber());
         if (selection != m_shownSelection
@@ -487,10 +515,10 @@ void TerminalView::paintEvent(QPaintEvent *e)
 
     const QRect area = e->rect();
     const qint64 top = m_shownTop - m_text.firstLineNumber();
-    // A row more on each side: a glyph may reach into the rows beside its own,
-    // and a part of the screen drawn again shows what drawing all of it would.
-    const qsizetype firstRow = std::max(0, (area.top() - topMargin) / m_lineHeight - 1);
-    const qsizetype lastRow = std::max(0, (area.bottom() - topMargin) / m_lineHeight + 1);
+    // Where glyphs reach into the rows beside their own, those rows are drawn
+    // too, so a part of the screen drawn again shows what drawing all would.
+    const qsizetype firstRow = std::max(0, (area.top() - topMargin) / m_lineHeight - m_inkBelow);
+    const qsizetype lastRow = std::max(0, (area.bottom() - topMargin) / m_lineHeight + m_inkAbove);
     const qsizetype selFrom = selectionStart();
     const qsizetype selTo = selectionEnd();
     const qreal visibleLeft = m_shownLeft - leftMargin + area.left();

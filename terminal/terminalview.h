@@ -116,8 +116,8 @@ private:
     void frame();
     // Everything is drawn afresh, at the current scroll position.
     void showAll();
-    // Text from `line` (absolute number) on changed.
-    void textChangedFrom(qint64 line);
+    // Text from `position` on changed.
+    void textChangedFrom(qsizetype position);
     // The caret's rectangle at `position` as the screen shows it now.
     QRect shownRect(qsizetype position) const;
     void applyPendingScroll() const;
@@ -160,6 +160,10 @@ private:
     int m_lineHeight = 1;
     qreal m_ascent = 0;
     qreal m_newlineWidth = 4;
+    // 1 if glyphs may reach into the row above or below their own
+    int m_inkAbove = 0;
+    int m_inkBelow = 0;
+    int m_inkSideways = 1; // pixels a glyph may reach beyond its advance, or before it
 
     // What the screen shows, as of the last frame: painting draws at this
     // scroll position, and the next frame moves the pixels from it and
@@ -170,6 +174,7 @@ private:
     std::pair<qint64, qint64> m_shownSelection; // absolute, start <= end
     QRect m_shownCaret;
     qint64 m_changedFromLine; // absolute line number; past the end: none
+    qreal m_changedFromX = 0;  // in that line
     bool m_showAll = true;
 
     QTimer m_frameTimer;

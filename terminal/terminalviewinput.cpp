@@ -91,7 +91,7 @@ Action shortcutAction(const QKeyEvent *e)
 void TerminalView::replace(qint64 position, qsizetype length, QStringView text)
 {
     const qsizetype at = qsizetype(position - m_text.origin());
-    textChangedFrom(m_text.firstLineNumber() + m_text.lineAt(at));
+    textChangedFrom(at);
     m_text.remove(at, length);
     m_text.insert(at, text);
 }

@@ -130,6 +130,12 @@ void Transcript::releaseFront()
     m_beside.erase(m_beside.begin(), m_beside.lower_bound(m_origin));
 }
 
+bool Transcript::inCodePage(qsizetype from, qsizetype to) const
+{
+    const auto it = m_beside.lower_bound(m_origin + from);
+    return it == m_beside.end() || it->first >= m_origin + to;
+}
+
 QString Transcript::text(qsizetype from, qsizetype to) const
 {
     from = std::clamp<qsizetype>(from, 0, size());

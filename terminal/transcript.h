@@ -62,6 +62,8 @@ public:
     QString text() const { return text(0, size()); }
     QString text(qsizetype from, qsizetype to) const;
     QChar at(qsizetype position) const { return charAt(m_origin + position); }
+    // Whether [from, to) holds only characters that a byte of the code page shows.
+    bool inCodePage(qsizetype from, qsizetype to) const;
 
     qsizetype lineAt(qsizetype position) const;
     qsizetype lineStart(qsizetype line) const { return qsizetype(m_lines[size_t(line)].start - m_origin); }
