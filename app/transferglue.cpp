@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QInputDialog>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -194,12 +193,11 @@ void TransferGlue::logResult(const FileTransfer &transfer)
     if (!log)
         return;
     const bool send = transfer.request().direction == Direction::Send;
-    const QLocale polish(QLocale::Polish, QLocale::Poland);
     QStringList files;
     for (const FileTransfer::FileResult &file : transfer.files())
-        files += QStringLiteral("„%1” (%2 B)").arg(file.name, polish.toString(file.size));
+        files += QStringLiteral("„%1” (%2 B)").arg(file.name).arg(file.size);
     const QString line = QStringLiteral("%1 modemterm: %2 %3, %4: %5")
-                             .arg(send ? u'⇧' : u'⇩')
+                             .arg(QString(send ? u'⇧' : u'⇩'))
                              .arg(send ? QStringLiteral("wysyłanie") : QStringLiteral("odbiór"),
                                   FileTransfer::protocolName(transfer.request().protocol),
                                   files.isEmpty() ? QStringLiteral("bez pliku") : files.join(QLatin1String(", ")),

@@ -109,7 +109,8 @@ QStringList FileTransfer::arguments() const
 {
     QStringList args{QStringLiteral("-vv"), QStringLiteral("-b")};
     if (m_request.direction == Direction::Send) {
-        if (m_request.protocol == Protocol::Xmodem1k)
+        // YMODEM's blocks are 1 KiB; lrzsz sends 128 bytes unless told.
+        if (m_request.protocol == Protocol::Xmodem1k || m_request.protocol == Protocol::Ymodem)
             args << QStringLiteral("-k");
         return args + m_request.files;
     }
@@ -117,7 +118,7 @@ QStringList FileTransfer::arguments() const
     args << QStringLiteral("-R");
     if (m_request.protocol == Protocol::Zmodem || m_request.protocol == Protocol::Ymodem)
         return args << QStringLiteral("-u");
-    return args << QStringLiteral("-c") << QStringLiteral("./") + SafeName::sanitize(m_request.xmodemName);
+    return args << QStringLiteral("-c") << QStringLiteral("--") << SafeName::sanitize(m_request.xmodemName);
 }
 
 bool FileTransfer::start(QString *error)
@@ -186,8 +187,15 @@ bool FileTransfer::start(QString *error)
 
 void FileTransfer::received(const QByteArray &bytes)
 {
-    if (m_running && !m_stopped && m_child->state() == QProcess::Running)
-        m_child->write(bytes);
+    if (!m_running || m_stopped || m_child->state() != QProcess::Running)
+        return;
+    m_child->write(bytes);
+    // The cancel sequence: five CANs in a row, which no ZMODEM frame holds.
+    for (const char c : bytes) {
+        m_cancelRun = c == '\x18' ? m_cancelRun + 1 : 0;
+        if (m_cancelRun >= 5)
+            m_farCancelled = true;
+    }
 }
 
 void FileTransfer::readChild()
@@ -302,7 +310,7 @@ void FileTransfer::finishIfDone()
         if (m_exitCode == 0) {
             m_outcome = Outcome::Done;
             m_message = QStringLiteral("Gotowe.");
-        } else if (m_progress.farCancelled) {
+        } else if (m_progress.farCancelled || m_farCancelled) {
             m_outcome = Outcome::FarCancelled;
             m_message = QStringLiteral("Druga strona przerwała przesyłanie.");
         } else {
@@ -339,9 +347,10 @@ void FileTransfer::collectReceived()
     });
     for (qsizetype i = 0; i < staged.size(); ++i) {
         const QFileInfo &file = staged[i];
+        const qint64 size = file.size(); // before the move, while the path still leads to it
         // Cut short: the one lrzsz was writing last.
         const bool complete = m_outcome == Outcome::Done || i + 1 < staged.size();
-        if (!complete && file.size() == 0) {
+        if (!complete && size == 0) {
             QFile::remove(file.filePath());
             continue;
         }
@@ -356,7 +365,7 @@ void FileTransfer::collectReceived()
                             .arg(name, m_request.downloadFolder, error);
             continue;
         }
-        m_files.append({saved, file.size(), complete});
+        m_files.append({saved, size, complete});
     }
     m_staging.reset();
 }

@@ -124,6 +124,8 @@ private:
     bool m_exited = false;
     int m_exitCode = -1;
     bool m_stopped = false;
+    int m_cancelRun = 0;
+    bool m_farCancelled = false;
     Outcome m_outcome = Outcome::Done;
     QString m_message;
     QList<FileResult> m_files;

@@ -33,11 +33,13 @@ done
 # Depends: what dpkg-shlibdeps found plus the fonts; runtime packages only.
 depends=$(field Depends)
 names=$(sed 's/, */\n/g' <<<"$depends" | sed 's/ *(.*//; s/:any$//')
-for pkg in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 fonts-liberation fonts-symbola; do
+for pkg in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 fonts-liberation fonts-symbola \
+           qt6-translations-l10n; do
     grep -qxF -- "$pkg" <<<"$names" || fail "Depends lacks $pkg: $depends"
 done
 ! grep -Eq -- '-dev( |,|$)' <<<"$depends" || fail "Depends names a -dev package: $depends"
 grep -Eq 'libqt6core6(t64)? \(>= 6' <<<"$depends" || fail "Depends has no Qt version bound: $depends"
+[ "$(field Recommends)" = lrzsz ] || fail "Recommends is not lrzsz: $(field Recommends)"
 
 # --- files ------------------------------------------------------------------
 root=$work/root
