@@ -84,7 +84,10 @@ int main(int argc, char *argv[])
         "otwiera się jak port szeregowy, i działa do przerwania (Ctrl+C, SIGTERM).\n"
         "Z --rfc2217 zamiast tego nasłuchuje na TCP (Telnet z opcją COM-PORT) i wypisuje\n"
         "adres dla modemterm --port."));
-    parser.addHelpOption();
+    // Qt's translations leave the help option's own line in English.
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Wyświetla tę pomoc."));
+    parser.addOption(helpOption);
     parser.addVersionOption();
     const QCommandLineOption linkOption(
         QStringLiteral("link"),
@@ -104,6 +107,8 @@ int main(int argc, char *argv[])
     parser.addOption(noPacingOption);
     parser.addOption(rfc2217Option);
     parser.process(app);
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("nieoczekiwany argument \"%1\"; zobacz modemsim --help")
                  .arg(parser.positionalArguments().first()));

