@@ -129,8 +129,17 @@ void TransferGlue::chooseAndSend(const QByteArray &heldBytes)
     m_choosing = false;
     request.firstBytes = std::exchange(m_held, {});
     m_detector.reset();
-    if (request.files.isEmpty() || !m_port->PortOpen())
+    if (request.files.isEmpty() || !m_port->PortOpen()) {
+        // Or the far end's rz goes on asking, and the chooser comes back.
+        if (!heldBytes.isEmpty() && m_port->PortOpen()) {
+            try {
+                m_port->setOutput(QByteArray(10, '\x18') + QByteArray(10, '\b'));
+            } catch (const CommError &) {
+                // The line is gone; nothing waits for an answer.
+            }
+        }
         return;
+    }
     start(request);
 }
 

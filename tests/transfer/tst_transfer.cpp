@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -374,6 +376,38 @@ private Q_SLOTS:
         QTRY_VERIFY(t.text1()->text().endsWith(u"OK\n"_qs));
         t.window->sessionLog()->flush();
         QVERIFY2(QString::fromUtf8(contents(logPath)).contains(u"⇩ modemterm: odbiór ZMODEM, „%1” (5000 B): Gotowe."_qs.arg(Polish)), contents(logPath).constData());
+        delete progress;
+    }
+
+    // The far end's rz announcing itself opens the file chooser; the file
+    // chosen goes out at once.
+    void farReceiverOpensTheChooser()
+    {
+        Line line;
+        QVERIFY(line.open(Link::Pty));
+        auto *router = line.router;
+        line.router = new PortRouter;
+        router->setPortOpen(false);
+        QTemporaryDir ours, theirs;
+        put(ours.filePath(AllBytes), sample(AllBytes));
+        RunningTerminal t(router);
+        TransferGlue glue(t.window.get(), router, ours.path());
+        QPointer<QWidget> progress;
+        ModalWatcher watcher;
+        watcher.setDialogHandler([&](QWidget *w) {
+            if (auto *chooser = qobject_cast<QFileDialog *>(w)) {
+                chooser->findChild<QLineEdit *>(u"fileNameEdit"_qs)->setText(ours.filePath(AllBytes));
+                static_cast<QDialog *>(chooser)->done(QDialog::Accepted);
+            } else {
+                progress = w;
+            }
+        });
+        t.start();
+        QProcess far;
+        startFarEnd(far, line.farFd, u"rz"_qs, {u"-b"_qs}, theirs.path());
+        QTRY_VERIFY_WITH_TIMEOUT(progress, 10000);
+        QVERIFY(ended(far, 30000));
+        QCOMPARE(contents(theirs.filePath(AllBytes)), sample(AllBytes));
         delete progress;
     }
 
