@@ -71,6 +71,7 @@ QString CommandLine::helpText()
     return QStringLiteral(
                "Użycie: modemterm [--port NAZWA] [--log PLIK [--timestamps]] [--log-raw PLIK]\n"
                "                  [--reconnect] [--settings USTAWIENIA] [--flow STEROWANIE]\n"
+               "                  [--transfers [--download-dir KATALOG]]\n"
                "       modemterm --list-ports\n"
                "\n"
                "Terminal portu szeregowego do rozmowy z modemem. Bez argumentów otwiera\n"
@@ -104,6 +105,12 @@ QString CommandLine::helpText()
                "                 (sprzętowe, liniami RTS i CTS) albo xonxoff (znakami\n"
                "                 XON i XOFF), np. modem przy 115200:\n"
                "                 --settings 115200,N,8,1 --flow rtscts\n"
+               "  --transfers    przesyłanie plików (ZMODEM, YMODEM, XMODEM przez lrzsz):\n"
+               "                 „Wyślij plik…” i „Odbierz plik…” w menu Plik; ZMODEM\n"
+               "                 zaczęty przez drugą stronę rusza sam\n"
+               "  --download-dir KATALOG\n"
+               "                 gdzie zapisywać odebrane pliki (domyślnie folder\n"
+               "                 pobranych plików użytkownika)\n"
                "  --list-ports   wypisuje obecne porty szeregowe i kończy działanie\n"
                "  -h, --help     pokazuje tę pomoc\n"
                "  -v, --version  pokazuje wersję programu\n")
@@ -124,8 +131,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption listPortsOption(QStringLiteral("list-ports"));
     const QCommandLineOption settingsOption(QStringLiteral("settings"), QString(), QStringLiteral("USTAWIENIA"));
     const QCommandLineOption flowOption(QStringLiteral("flow"), QString(), QStringLiteral("STEROWANIE"));
+    const QCommandLineOption transfersOption(QStringLiteral("transfers"));
+    const QCommandLineOption downloadDirOption(QStringLiteral("download-dir"), QString(), QStringLiteral("KATALOG"));
     parser.addOptions({portOption, logOption, rawLogOption, timestampsOption, reconnectOption,
-                       listPortsOption});
+                       listPortsOption, transfersOption, downloadDirOption});
     parser.addOptions({settingsOption, flowOption});
     parser.addOption(helpOption);
     parser.addOption(versionOption);
@@ -142,6 +151,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             return failure(QStringLiteral("opcja %1 wymaga ustawień portu, np. 115200,N,8,1").arg(last));
         if (last.endsWith(QLatin1String("-flow")))
             return failure(QStringLiteral("opcja %1 wymaga wartości none, rtscts albo xonxoff").arg(last));
+        if (last.endsWith(QLatin1String("-download-dir")))
+            return failure(QStringLiteral("opcja %1 wymaga nazwy katalogu").arg(last));
         return failure(QStringLiteral("opcja --port wymaga nazwy portu"));
     }
     if (!parser.positionalArguments().isEmpty())
@@ -192,6 +203,17 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (const QString why = parseLine(parser.values(settingsOption), parser.values(flowOption), result);
         !why.isEmpty())
         return failure(why);
+    result.transfers = parser.isSet(transfersOption);
+    const QStringList downloadDirs = parser.values(downloadDirOption);
+    if (downloadDirs.size() > 1)
+        return failure(QStringLiteral("opcję --download-dir można podać tylko raz"));
+    if (!downloadDirs.isEmpty()) {
+        if (!result.transfers)
+            return failure(QStringLiteral("opcja --download-dir dotyczy przesyłania plików; podaj też --transfers"));
+        if (downloadDirs.first().isEmpty() || downloadDirs.first().startsWith(u'-'))
+            return failure(QStringLiteral("opcja --download-dir wymaga nazwy katalogu"));
+        result.downloadDir = downloadDirs.first();
+    }
     if (!ports.isEmpty()) {
         const QString name = ports.first().trimmed();
         if (name.isEmpty())

@@ -4,6 +4,7 @@
 
 #include "commerror.h"
 #include "hayesmodem.h"
+#include "polishqt.h"
 #include "ptymodem.h"
 #include "rfc2217server.h"
 #include "unixsignals.h"
@@ -75,6 +76,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modemsim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MODEMTERM_VERSION));
+    PolishQt::install(app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -82,7 +84,10 @@ int main(int argc, char *argv[])
         "otwiera się jak port szeregowy, i działa do przerwania (Ctrl+C, SIGTERM).\n"
         "Z --rfc2217 zamiast tego nasłuchuje na TCP (Telnet z opcją COM-PORT) i wypisuje\n"
         "adres dla modemterm --port."));
-    parser.addHelpOption();
+    // Qt's translations leave the help option's own line in English.
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Wyświetla tę pomoc."));
+    parser.addOption(helpOption);
     parser.addVersionOption();
     const QCommandLineOption linkOption(
         QStringLiteral("link"),
@@ -102,6 +107,8 @@ int main(int argc, char *argv[])
     parser.addOption(noPacingOption);
     parser.addOption(rfc2217Option);
     parser.process(app);
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("nieoczekiwany argument \"%1\"; zobacz modemsim --help")
                  .arg(parser.positionalArguments().first()));

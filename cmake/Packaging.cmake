@@ -23,7 +23,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The terminal asks for "Times New Roman"; Liberation Serif is its metric
 # twin on Debian, so without it the layout's text sizes drift. Received
 # control characters are shown as control pictures, which Symbola draws.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-symbola")
+# Qt's own texts (file dialogs, standard buttons) come in Polish from Qt's
+# translations; file transfers (--transfers) are done by lrzsz.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-symbola, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lrzsz")
 # The synopsis line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "modemterm is a small Qt desktop terminal with a Polish user interface for a

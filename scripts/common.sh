@@ -6,7 +6,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
-                qt6-qpa-plugins libgl-dev fonts-liberation fonts-symbola)
+                qt6-qpa-plugins libgl-dev fonts-liberation fonts-symbola qt6-translations-l10n
+                lrzsz)
 
 # Installs the Debian packages among "$@" that are not installed yet.
 need_packages() {

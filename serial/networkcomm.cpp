@@ -171,6 +171,19 @@ QByteArray NetworkComm::readDevice()
     return std::exchange(m_received, {});
 }
 
+int NetworkComm::OutBufferCount() const
+{
+    return PortOpen() ? int(backlog()) : 0;
+}
+
+// What the socket holds cannot be taken back; only what waits for the
+// connection can.
+void NetworkComm::setOutBufferCount(int count)
+{
+    CommControl::setOutBufferCount(count);
+    m_unsent.clear();
+}
+
 void NetworkComm::onReadyRead()
 {
     if (!PortOpen())

@@ -42,6 +42,8 @@ public:
     void setSettings(const QString &settings) override;
     void setHandshaking(int handshaking) override;
     void setRThreshold(int threshold) override;
+    int OutBufferCount() const override;
+    void setOutBufferCount(int count) override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;

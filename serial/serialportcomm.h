@@ -30,6 +30,8 @@ public:
 
     void setSettings(const QString &settings) override;
     void setHandshaking(int handshaking) override;
+    int OutBufferCount() const override;
+    void setOutBufferCount(int count) override;
     bool CDHolding() const override { return m_cd; }
     bool CTSHolding() const override { return m_cts; }
     bool DSRHolding() const override { return m_dsr; }

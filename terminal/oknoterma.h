@@ -68,6 +68,20 @@ public:
     // warning names them.
     void setLineSettings(const QString &settings, int handshaking);
 
+    // Something that may take the port over for a while (a file transfer).
+    class PortTakeover
+    {
+    public:
+        virtual ~PortTakeover() = default;
+        // Sees every received chunk first and leaves in it what is for the
+        // screen; the logs still get every byte.
+        virtual void filterReceived(QByteArray &chunk) = 0;
+        // While true, nothing typed goes to the port.
+        virtual bool holdsPort() const = 0;
+    };
+    void setPortTakeover(PortTakeover *takeover) { m_takeover = takeover; }
+    SessionLog *sessionLog() const { return m_log; }
+
 Q_SIGNALS:
     // "Wyjdź" was chosen and the window unloaded: the program is to end now,
     // with this status.
@@ -126,6 +140,7 @@ private:
     std::optional<CommError> m_pendingError;
 
     SessionLog *m_log = nullptr;
+    PortTakeover *m_takeover = nullptr;
     Reconnector *m_reconnector = nullptr;
     QString m_settings;    // empty: 9600,N,8,1, not chosen
     int m_handshaking = 0; // CommControl::comNone

@@ -29,11 +29,12 @@ deb=$work/out/modemterm_${version}_$arch.deb
 # Depends: what dpkg-shlibdeps found plus the fonts; runtime packages only.
 depends=$(dpkg-deb -f "$deb" Depends)
 names=$(sed 's/, */\n/g' <<<"$depends" | sed 's/ *(.*//; s/:any$//')
-for pkg in fonts-liberation fonts-symbola; do
+for pkg in fonts-liberation fonts-symbola qt6-translations-l10n; do
     grep -qxF -- "$pkg" <<<"$names" || fail "Depends lacks $pkg: $depends"
 done
 ! grep -Eq -- '-dev( |,|$)' <<<"$depends" || fail "Depends names a -dev package: $depends"
 grep -Eq 'libqt6core6(t64)? \(>= 6' <<<"$depends" || fail "Depends has no Qt version bound: $depends"
+[ "$(dpkg-deb -f "$deb" Recommends)" = lrzsz ] || fail "Recommends is not lrzsz: $(dpkg-deb -f "$deb" Recommends)"
 
 # --- files ------------------------------------------------------------------
 root=$work/root
