@@ -41,7 +41,7 @@ QString CommandLine::helpText()
 {
     return QStringLiteral(
                "Użycie: modemterm [--port NAZWA] [--log PLIK [--timestamps]] [--log-raw PLIK]\n"
-               "                  [--reconnect]\n"
+               "                  [--reconnect] [--transfers [--download-dir KATALOG]]\n"
                "       modemterm --list-ports\n"
                "\n"
                "Terminal portu szeregowego do rozmowy z modemem. Bez argumentów otwiera\n"
@@ -65,6 +65,12 @@ QString CommandLine::helpText()
                "  --log-raw PLIK dopisuje do PLIKU odebrane bajty bez zmian\n"
                "  --reconnect    gdy urządzenie portu zniknie (albo go nie ma przy\n"
                "                 starcie), czeka na nie i otwiera port ponownie\n"
+               "  --transfers    przesyłanie plików (ZMODEM, YMODEM, XMODEM przez lrzsz):\n"
+               "                 „Wyślij plik…” i „Odbierz plik…” w menu Plik; ZMODEM\n"
+               "                 zaczęty przez drugą stronę rusza sam\n"
+               "  --download-dir KATALOG\n"
+               "                 gdzie zapisywać odebrane pliki (domyślnie folder\n"
+               "                 pobranych plików użytkownika)\n"
                "  --list-ports   wypisuje obecne porty szeregowe i kończy działanie\n"
                "  -h, --help     pokazuje tę pomoc\n"
                "  -v, --version  pokazuje wersję programu\n")
@@ -83,8 +89,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption timestampsOption(QStringLiteral("timestamps"));
     const QCommandLineOption reconnectOption(QStringLiteral("reconnect"));
     const QCommandLineOption listPortsOption(QStringLiteral("list-ports"));
+    const QCommandLineOption transfersOption(QStringLiteral("transfers"));
+    const QCommandLineOption downloadDirOption(QStringLiteral("download-dir"), QString(), QStringLiteral("KATALOG"));
     parser.addOptions({portOption, logOption, rawLogOption, timestampsOption, reconnectOption,
-                       listPortsOption});
+                       listPortsOption, transfersOption, downloadDirOption});
     parser.addOption(helpOption);
     parser.addOption(versionOption);
 
@@ -96,6 +104,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         const QString last = arguments.last();
         if (last.endsWith(QLatin1String("-log")) || last.endsWith(QLatin1String("-log-raw")))
             return failure(QStringLiteral("opcja %1 wymaga nazwy pliku").arg(last));
+        if (last.endsWith(QLatin1String("-download-dir")))
+            return failure(QStringLiteral("opcja %1 wymaga nazwy katalogu").arg(last));
         return failure(QStringLiteral("opcja --port wymaga nazwy portu"));
     }
     if (!parser.positionalArguments().isEmpty())
@@ -140,6 +150,17 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (result.timestamps && result.log.isEmpty())
         return failure(QStringLiteral("opcja --timestamps dotyczy dziennika tekstowego; podaj też --log PLIK"));
     result.reconnect = parser.isSet(reconnectOption);
+    result.transfers = parser.isSet(transfersOption);
+    const QStringList downloadDirs = parser.values(downloadDirOption);
+    if (downloadDirs.size() > 1)
+        return failure(QStringLiteral("opcję --download-dir można podać tylko raz"));
+    if (!downloadDirs.isEmpty()) {
+        if (!result.transfers)
+            return failure(QStringLiteral("opcja --download-dir dotyczy przesyłania plików; podaj też --transfers"));
+        if (downloadDirs.first().isEmpty() || downloadDirs.first().startsWith(u'-'))
+            return failure(QStringLiteral("opcja --download-dir wymaga nazwy katalogu"));
+        result.downloadDir = downloadDirs.first();
+    }
     if (!ports.isEmpty()) {
         const QString name = ports.first().trimmed();
         if (name.isEmpty())

@@ -24,6 +24,8 @@ struct CommandLine
     QString rawLog;          // --log-raw FILE: the bytes received
     bool timestamps = false; // --timestamps: each line of the text log timed
     bool reconnect = false;  // --reconnect: reopen the port when its device comes back
+    bool transfers = false;  // --transfers: file transfers by lrzsz, ZMODEM starting by itself
+    QString downloadDir;     // --download-dir DIR: where received files go (else the user's)
 
     // `arguments` starts with the program name. Needs no application object,
     // so --help and --version work without a display.

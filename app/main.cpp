@@ -3,10 +3,13 @@
 #include "oknoterma.h"
 #include "portlist.h"
 #include "portnaming.h"
+#include "polishqt.h"
 #include "portrouter.h"
 #include "sessionlog.h"
+#include "transferglue.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <memory>
@@ -97,11 +100,18 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("modemterm"));
     QApplication::setApplicationVersion(QStringLiteral(MODEMTERM_VERSION));
+    PolishQt::install(app);
 
     PortRouter *ports = router.release();
     OknoTerma window(ports);
     if (log)
         window.setSessionLog(std::move(log));
+    if (commandLine.transfers) {
+        const QString downloads = commandLine.downloadDir.isEmpty()
+                                      ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
+                                      : commandLine.downloadDir;
+        new TransferGlue(&window, ports, downloads);
+    }
     if (commandLine.reconnect)
         window.enableReconnect([ports](int port) { return ports->deviceExists(port); });
     std::optional<int> endRequested;

@@ -4,6 +4,7 @@
 
 #include "commerror.h"
 #include "hayesmodem.h"
+#include "polishqt.h"
 #include "ptymodem.h"
 #include "rfc2217server.h"
 #include "unixsignals.h"
@@ -75,6 +76,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modemsim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MODEMTERM_VERSION));
+    PolishQt::install(app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

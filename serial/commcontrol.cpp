@@ -30,6 +30,12 @@ void CommControl::setRThreshold(int threshold)
     m_rThreshold = threshold;
 }
 
+void CommControl::setOutBufferCount(int count)
+{
+    if (count != 0)
+        throw CommError(CommError::InvalidPropertyValue, QStringLiteral("OutBufferCount = %1").arg(count));
+}
+
 void CommControl::setDTREnable(bool on)
 {
     m_dtr = on;

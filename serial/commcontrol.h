@@ -53,6 +53,11 @@ public:
     // Takes and returns every byte waiting; empty when nothing waits.
     // Throws PortNotOpen when closed.
     virtual QByteArray Input() = 0;
+    // Bytes queued by setOutput and not yet handed to the line (0 where the
+    // back end cannot tell). Setting 0 drops them, where the back end can;
+    // any other value throws InvalidPropertyValue.
+    virtual int OutBufferCount() const { return 0; }
+    virtual void setOutBufferCount(int count);
 
     // The code of the event being reported (valid inside an OnComm handler).
     int CommEvent() const { return m_commEvent; }

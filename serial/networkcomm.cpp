@@ -135,6 +135,19 @@ QByteArray NetworkComm::Input()
     return std::exchange(m_received, {});
 }
 
+int NetworkComm::OutBufferCount() const
+{
+    return m_open ? int(m_unsent.size() + m_socket->bytesToWrite()) : 0;
+}
+
+// What the socket holds cannot be taken back; only what waits for the
+// connection can.
+void NetworkComm::setOutBufferCount(int count)
+{
+    CommControl::setOutBufferCount(count);
+    m_unsent.clear();
+}
+
 void NetworkComm::onReadyRead()
 {
     if (!m_open)

@@ -147,6 +147,19 @@ QByteArray PortRouter::Input()
     return m_backEnd->Input();
 }
 
+int PortRouter::OutBufferCount() const
+{
+    return m_backEnd ? m_backEnd->OutBufferCount() : 0;
+}
+
+void PortRouter::setOutBufferCount(int count)
+{
+    if (m_backEnd)
+        m_backEnd->setOutBufferCount(count);
+    else
+        CommControl::setOutBufferCount(count);
+}
+
 bool PortRouter::CDHolding() const
 {
     return m_backEnd && m_backEnd->CDHolding();

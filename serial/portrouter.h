@@ -45,6 +45,8 @@ public:
     bool PortOpen() const override;
     void setOutput(const QByteArray &bytes) override;
     QByteArray Input() override;
+    int OutBufferCount() const override;
+    void setOutBufferCount(int count) override;
     bool CDHolding() const override;
     bool CTSHolding() const override;
     bool DSRHolding() const override;

@@ -243,6 +243,19 @@ QByteArray SerialPortComm::Input()
     return m_port->readAll();
 }
 
+int SerialPortComm::OutBufferCount() const
+{
+    return PortOpen() ? int(m_port->bytesToWrite()) : 0;
+}
+
+void SerialPortComm::setOutBufferCount(int count)
+{
+    CommControl::setOutBufferCount(count);
+    // Both Qt's buffer and the system's, so the line falls quiet at once.
+    if (PortOpen())
+        m_port->clear(QSerialPort::Output);
+}
+
 void SerialPortComm::onReadyRead()
 {
     if (RThreshold() >= 1 && m_port->bytesAvailable() > 0)

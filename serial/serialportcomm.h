@@ -33,6 +33,8 @@ public:
     bool PortOpen() const override;
     void setOutput(const QByteArray &bytes) override;
     QByteArray Input() override;
+    int OutBufferCount() const override;
+    void setOutBufferCount(int count) override;
     bool CDHolding() const override { return m_cd; }
     bool CTSHolding() const override { return m_cts; }
     bool DSRHolding() const override { return m_dsr; }

@@ -229,7 +229,13 @@ void OknoTerma::MSComm1_OnComm()
             if (chunk.isEmpty())
                 return;
             m_received.resize(0);
-            m_decoder.decode(chunk, m_received);
+            if (m_takeover) {
+                QByteArray shown = chunk;
+                m_takeover->filterReceived(shown);
+                m_decoder.decode(shown, m_received);
+            } else {
+                m_decoder.decode(chunk, m_received);
+            }
             if (m_log)
                 m_log->received(chunk, m_received);
             if (!m_received.isEmpty())
@@ -283,6 +289,8 @@ bool OknoTerma::eventFilter(QObject *watched, QEvent *event)
 
 void OknoTerma::Text1_KeyPress(const QByteArray &keyBytes)
 {
+    if (m_takeover && m_takeover->holdsPort())
+        return;
     SendBuffer.append(keyBytes);
     if (!keyBytes.endsWith('\r'))
         return;

@@ -63,6 +63,20 @@ public:
     // at start, once `deviceExists(port number)` says the device is back.
     void enableReconnect(std::function<bool(int port)> deviceExists);
 
+    // Something that may take the port over for a while (a file transfer).
+    class PortTakeover
+    {
+    public:
+        virtual ~PortTakeover() = default;
+        // Sees every received chunk first and leaves in it what is for the
+        // screen; the logs still get every byte.
+        virtual void filterReceived(QByteArray &chunk) = 0;
+        // While true, nothing typed goes to the port.
+        virtual bool holdsPort() const = 0;
+    };
+    void setPortTakeover(PortTakeover *takeover) { m_takeover = takeover; }
+    SessionLog *sessionLog() const { return m_log; }
+
 Q_SIGNALS:
     // "Wyjdź" was chosen and the window unloaded: the program is to end now,
     // with this status.
@@ -116,6 +130,7 @@ private:
     std::optional<CommError> m_pendingError;
 
     SessionLog *m_log = nullptr;
+    PortTakeover *m_takeover = nullptr;
     Reconnector *m_reconnector = nullptr;
     bool m_openingQuietly = false;
     // Since the device was last found missing, without the user choosing a

@@ -82,10 +82,24 @@ void SessionLog::received(QByteArrayView bytes, QStringView text)
         m_flushTimer.start();
 }
 
+void SessionLog::note(QStringView line)
+{
+    if (!m_text.on)
+        return;
+    if (!m_atLineStart)
+        appendText(u"\n");
+    appendText(line);
+    appendText(u"\n");
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+}
+
 void SessionLog::appendText(QStringView text)
 {
     if (!m_timestamps) {
         appendUtf8(text);
+        if (!text.isEmpty())
+            m_atLineStart = text.back() == u'\n';
         return;
     }
     // Every line that starts in this chunk started now.

@@ -46,6 +46,9 @@ public:
 
     // One chunk received: its bytes and its text as the transcript shows it.
     void received(QByteArrayView bytes, QStringView text);
+    // A line of the program's own (a file transfer's result) for the text
+    // log, on a line of its own; the raw log keeps only what was received.
+    void note(QStringView line);
     // Writes out everything buffered now.
     void flush();
 
