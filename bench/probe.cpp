@@ -30,6 +30,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
@@ -160,8 +161,9 @@ private:
             const QString path = QString::fromLocal8Bit(send.readAll().trimmed());
             send.close();
             send.remove();
-            dialog->setDirectory(QFileInfo(path).absolutePath());
-            dialog->selectFile(QFileInfo(path).fileName());
+            // Typed as a user would: selectFile() leaves a focused name field alone.
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
             log("send");
             QMetaObject::invokeMethod(dialog, &QDialog::accept); // protected in QFileDialog
             return;

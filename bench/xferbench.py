@@ -23,6 +23,7 @@ import time
 import tty
 
 TICK = os.sysconf("SC_CLK_TCK")
+TRANSFER_LIMIT = 60  # seconds a transfer may take; set from the size in main()
 
 
 def wait_for(condition, timeout, step=0.005):
@@ -158,7 +159,7 @@ def floor(link, upload, data, scratch):
     start = time.monotonic()
     sender = lrzsz(["sz", "-b", "-q", name], sender_fd, send_dir)
     size = os.path.getsize(data)
-    done = wait_for(lambda: complete(os.path.join(receive_dir, name), size) and time.monotonic(), 600)
+    done = wait_for(lambda: complete(os.path.join(receive_dir, name), size) and time.monotonic(), TRANSFER_LIMIT)
     sender.wait(timeout=30) if done else None
     finish(sender, receiver)
     link.close()
@@ -202,6 +203,15 @@ def command_name(pid):
             return f.read().strip()
     except OSError:
         return ""
+
+
+def running(pid):
+    """False once `pid` has ended (a zombie counts as ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
 
 
 class Terminal:
@@ -280,7 +290,7 @@ def with_terminal(benchterm, link, upload, data, scratch):
             started = time.monotonic()
             sender = lrzsz(["sz", "-b", "-q", name], far, far_dir)
             target = os.path.join(terminal.downloads, name)
-        done = started and wait_for(lambda: complete(target, size) and time.monotonic(), 600)
+        done = started and wait_for(lambda: complete(target, size) and time.monotonic(), TRANSFER_LIMIT)
         if not done:
             return None
         figures = (done - started, cpu_seconds(terminal.process.pid) - cpu, peak_rss_mb(terminal.process.pid))
@@ -313,9 +323,7 @@ def cancel_latency(benchterm, scratch):
         time.sleep(1.0)  # mid-transfer: the sample files take ~4 s at 9600 baud
         terminal.signal(signal.SIGWINCH)
         clicked = wait_for(lambda: terminal.logged("cancel"), 10)
-        gone = wait_for(lambda: not os.path.exists(f"/proc/{sz}/stat") or command_name(sz) != "sz"
-                        or open(f"/proc/{sz}/stat").read().rsplit(")", 1)[1].split()[0] == "Z"
-                        and time.monotonic(), 30, 0.002)
+        gone = wait_for(lambda: not running(sz), 30, 0.002) and time.monotonic()
         return (gone - clicked) if clicked and gone else None
     finally:
         terminal.stop()
@@ -350,6 +358,8 @@ def main():
         if not shutil.which(program):
             sys.exit("xferbench: lrzsz is not installed (Debian package lrzsz)")
     terminal = has_transfers(args.benchterm)
+    global TRANSFER_LIMIT
+    TRANSFER_LIMIT = 30 + args.mb * 5
 
     with tempfile.TemporaryDirectory() as scratch:
         data = os.path.join(scratch, "transfer.bin")
