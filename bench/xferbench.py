@@ -148,7 +148,8 @@ class NetLink:
 
 
 def floor(link, upload, data, scratch):
-    """sz and rz joined directly over `link`: seconds until the receiver has the file."""
+    """sz and rz joined directly over `link`: seconds until the sender is done
+    (every byte acknowledged; the file is compared after)."""
     send_dir, receive_dir = tempfile.mkdtemp(dir=scratch), tempfile.mkdtemp(dir=scratch)
     name = os.path.basename(data)
     shutil.copy(data, send_dir)
@@ -158,12 +159,12 @@ def floor(link, upload, data, scratch):
     receiver = lrzsz(["rz", "-b", "-q"], receiver_fd, receive_dir)
     start = time.monotonic()
     sender = lrzsz(["sz", "-b", "-q", name], sender_fd, send_dir)
-    size = os.path.getsize(data)
-    done = wait_for(lambda: complete(os.path.join(receive_dir, name), size) and time.monotonic(), TRANSFER_LIMIT)
-    sender.wait(timeout=30) if done else None
+    done = wait_for(lambda: sender.poll() is not None and time.monotonic(), TRANSFER_LIMIT)
+    target = os.path.join(receive_dir, name)
+    intact = done and wait_for(lambda: complete(target, os.path.getsize(data)), 60, 0.05) \
+        and filecmp.cmp(data, target, shallow=False)
     finish(sender, receiver)
     link.close()
-    intact = done and filecmp.cmp(data, os.path.join(receive_dir, name), shallow=False)
     return (done - start) if intact else float("nan")
 
 
@@ -267,7 +268,8 @@ def read_until(fd, needle, timeout):
 
 def with_terminal(benchterm, link, upload, data, scratch):
     """The terminal at the near end, lrzsz at the far end: seconds until the
-    receiver has the file, the terminal's CPU seconds and peak RSS (MB) meanwhile."""
+    sender (sz, the far end's or the terminal's) is done, the terminal's CPU
+    seconds and peak RSS (MB) meanwhile; None unless the file arrived whole."""
     far_dir = tempfile.mkdtemp(dir=scratch)
     name, size = os.path.basename(data), os.path.getsize(data)
     terminal = Terminal(benchterm, link.near_port(), scratch)
@@ -278,24 +280,28 @@ def with_terminal(benchterm, link, upload, data, scratch):
             return None
         reset_peak_rss(terminal.process.pid)
         cpu = cpu_seconds(terminal.process.pid)
+        pid = terminal.process.pid
         if upload:
-            # rz announces itself; the probe picks the file in the send chooser.
+            # rz announces itself; the probe picks the file in the send chooser
+            # and the terminal's sz sends it.
             with open(terminal.log + ".send", "w") as f:
                 f.write(data)
             receiver = lrzsz(["rz", "-b", "-q"], far, far_dir)
             target = os.path.join(far_dir, name)
             started = wait_for(lambda: terminal.logged("send"), 30)
+            sz = wait_for(lambda: next((c for c in children(pid) if command_name(c) == "sz"), None), 30, 0.001)
+            done = sz and wait_for(lambda: not running(sz) and time.monotonic(), TRANSFER_LIMIT)
         else:
             shutil.copy(data, far_dir)
             started = time.monotonic()
             sender = lrzsz(["sz", "-b", "-q", name], far, far_dir)
             target = os.path.join(terminal.downloads, name)
-        done = started and wait_for(lambda: complete(target, size) and time.monotonic(), TRANSFER_LIMIT)
-        if not done:
+            done = wait_for(lambda: sender.poll() is not None and time.monotonic(), TRANSFER_LIMIT)
+        if not started or not done:
             return None
-        figures = (done - started, cpu_seconds(terminal.process.pid) - cpu, peak_rss_mb(terminal.process.pid))
-        wait_for(lambda: (sender or receiver).poll() is not None, 30)
-        intact = filecmp.cmp(data, target, shallow=False)
+        figures = (done - started, cpu_seconds(pid) - cpu, peak_rss_mb(pid))
+        # The receiver may wait for the sender's last word before it names the file.
+        intact = wait_for(lambda: complete(target, size), 60, 0.05) and filecmp.cmp(data, target, shallow=False)
         return figures if intact else None
     finally:
         finish(sender, receiver)
