@@ -400,7 +400,7 @@ def main():
         if terminal:
             cancels = [cancel_latency(args.benchterm, scratch) for _ in range(args.reps)]
             rows.append(("\"Przerwij\" to the far end's sz ending, 9600 baud, ATD700",
-                         summary(cancels, "s"), "≤ 2 s"))
+                         summary([c * 1000 for c in cancels if c is not None], "ms", 1), "≤ 2 s"))
         else:
             rows.append(("\"Przerwij\" to the far end's sz ending, 9600 baud, ATD700",
                          "n/a: benchterm without --transfers", "≤ 2 s"))

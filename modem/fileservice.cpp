@@ -91,7 +91,7 @@ void FileService::receive(QByteArrayView bytes)
     }
     if (m_upload) {
         m_tail = (m_tail + bytes.toByteArray()).right(SenderFinished.size() + 16);
-        if (m_tail.contains(SenderFinished))
+        if (m_closing->isActive() || m_tail.contains(SenderFinished))
             m_closing->start(ClosingSilenceMs);
     }
     const qsizetype room = MaxToChild - m_toChild.size();
