@@ -12,16 +12,25 @@
 //   tick <ns>                    the window's clock (Timer1) ticked
 //   box <name> <ns> <colour>     a line box is being repainted
 //   text <ns>                    the transcript was written to <file>.text
-// SIGUSR1 types "ATI" and Enter into the transcript and SIGUSR2 clicks the DTR
-// box, as a user would; SIGURG writes the transcript out. (SIGTERM, SIGHUP
-// and SIGINT stay modemterm's own: it ends as "Wyjdź" does.)
+//   cancel <ns>                  "Przerwij" was clicked
+//   send <ns>                    the file in <file>.send was chosen to be sent
+// SIGUSR1 types "ATI" and Enter into the transcript (or the text in <file>.type
+// if there is one) and SIGUSR2 clicks the DTR box, as a user would; SIGURG
+// writes the transcript out; SIGWINCH clicks "Przerwij" in the transfer's
+// progress window. While <file>.send exists, a file chooser that opens is
+// given that file and accepted. (SIGTERM, SIGHUP and SIGINT stay modemterm's
+// own: it ends as "Wyjdź" does.)
 #include "indicator.h"
 #include "terminalview.h"
 #include "unixsignals.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
@@ -41,10 +50,13 @@ public:
     {
         m_log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         log("start");
-        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG}, this))
+        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG, SIGWINCH}, this))
             connect(signals, &UnixSignals::received, this, &Probe::onSignal);
         // The window is built after the application: look for it once events run.
         QTimer::singleShot(0, this, &Probe::attach);
+        auto *chooser = new QTimer(this);
+        connect(chooser, &QTimer::timeout, this, &Probe::answerChooser);
+        chooser->start(50);
     }
     ~Probe() override
     {
@@ -109,24 +121,63 @@ private:
             clickDtr();
         else if (number == SIGURG && m_view)
             writeTranscript();
+        else if (number == SIGWINCH)
+            clickCancel();
     }
 
     void typeLine()
     {
-        const struct { Qt::Key key; const char *text; } keys[] = {
-            {Qt::Key_A, "A"}, {Qt::Key_T, "T"}, {Qt::Key_I, "I"}, {Qt::Key_Return, "\r"}};
-        for (const auto &k : keys) {
-            const QString text = QString::fromLatin1(k.text);
-            QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyPress, k.key, Qt::NoModifier, text));
-            QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyRelease, k.key, Qt::NoModifier, text));
+        QFile typed(QString::fromLocal8Bit(m_logPath + ".type"));
+        const QByteArray line = typed.open(QIODevice::ReadOnly) ? typed.readAll() : QByteArray("ATI\r");
+        for (const char c : line) {
+            const Qt::Key key = c == '\r' ? Qt::Key_Return : Qt::Key(QChar(c).toUpper().unicode());
+            const QString text(QChar::fromLatin1(c));
+            QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+            QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+        }
+    }
+
+    void clickCancel()
+    {
+        for (QWidget *w : QApplication::allWidgets()) {
+            auto *button = qobject_cast<QAbstractButton *>(w);
+            if (button && button->isVisible() && button->text().remove(u'&') == QLatin1String("Przerwij")) {
+                log("cancel");
+                click(button);
+                return;
+            }
+        }
+    }
+
+    void answerChooser()
+    {
+        QFile send(QString::fromLocal8Bit(m_logPath + ".send"));
+        if (!send.exists())
+            return;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            if (!dialog || !dialog->isVisible() || !send.open(QIODevice::ReadOnly))
+                continue;
+            const QString path = QString::fromLocal8Bit(send.readAll().trimmed());
+            send.close();
+            send.remove();
+            // Typed as a user would: selectFile() leaves a focused name field alone.
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
+            log("send");
+            QMetaObject::invokeMethod(dialog, &QDialog::accept); // protected in QFileDialog
+            return;
         }
     }
 
     void clickDtr()
     {
-        QWidget *box = widget("PicDTR");
-        if (!box)
-            return;
+        if (QWidget *box = widget("PicDTR"))
+            click(box);
+    }
+
+    static void click(QWidget *box)
+    {
         const QPointF local(box->width() / 2.0, box->height() / 2.0);
         const QPointF global = box->mapToGlobal(local);
         for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {

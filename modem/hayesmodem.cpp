@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -98,7 +99,10 @@ void HayesModem::receive(QByteArrayView bytes)
 
 QByteArray HayesModem::takeOutput()
 {
-    return m_pacer->take();
+    QByteArray out = m_pacer->take();
+    if (m_farEnd && !out.isEmpty())
+        m_farEnd->lineFreed();
+    return out;
 }
 
 qsizetype HayesModem::outputAvailable() const
@@ -109,6 +113,8 @@ qsizetype HayesModem::outputAvailable() const
 void HayesModem::discardOutput()
 {
     m_pacer->clear();
+    if (m_farEnd)
+        m_farEnd->lineFreed();
 }
 
 void HayesModem::reset()
@@ -208,6 +214,10 @@ void HayesModem::connectCall(HayesModemFarEnd *farEnd)
     m_callTimer->stop();
     m_pendingFarEnd = nullptr;
     m_farEnd = farEnd;
+    // Room only while in data mode: what comes in online command mode is lost anyway.
+    farEnd->setLineRoom([this] {
+        return m_state == State::Data ? std::max<qsizetype>(HayesModemPacer::Capacity - m_pacer->backlog(), 0) : 0;
+    });
     connect(farEnd, &HayesModemFarEnd::send, this, [this](const QByteArray &bytes) {
         // Whatever arrives while the user is in online command mode is lost.
         if (m_state == State::Data)
@@ -257,6 +267,8 @@ void HayesModem::hangUp()
 void HayesModem::enterData()
 {
     m_state = State::Data;
+    if (m_farEnd)
+        m_farEnd->lineFreed(); // back from commands: the far end may talk again
     m_plusCount = 0;
     m_escapeTimer->stop();
     const int guard = m_profile.s[12];

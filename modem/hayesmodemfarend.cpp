@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "hayesmodemfarend.h"
 
+#ifdef Q_OS_UNIX
+#include "fileservice.h"
+#endif
+
 #include <QList>
 
 namespace {
@@ -72,6 +76,13 @@ HayesModemFarEnd *createCallback(QObject *parent)
     return new CallbackService(parent);
 }
 
+#ifdef Q_OS_UNIX
+HayesModemFarEnd *createFileService(QObject *parent)
+{
+    return new FileService(parent);
+}
+#endif
+
 } // namespace
 
 namespace HayesModemDirectory {
@@ -82,6 +93,10 @@ Entry lookUp(QByteArrayView digits)
         return {Outcome::Answer, &createEcho};
     if (digits == CallbackNumber)
         return {Outcome::Answer, &createCallback};
+#ifdef Q_OS_UNIX
+    if (digits == FileNumber)
+        return {Outcome::Answer, &createFileService};
+#endif
     if (digits == BusyNumber)
         return {Outcome::Busy, nullptr};
     if (digits == NoAnswerNumber)
@@ -106,6 +121,7 @@ QList<QByteArray> listing()
         QByteArray(NoAnswerNumber) + "  NO ANSWER after S7 seconds",
         QByteArray(CallbackNumber) + "  calls you back: RING, answer with ATA",
         QByteArray(DeadLineNumber) + "  NO DIALTONE",
+        QByteArray(FileNumber) + "  file service (DOWNLOAD or UPLOAD by ZMODEM, needs lrzsz)",
     };
 }
 

@@ -34,6 +34,8 @@ public:
     // Released bytes, taken out.
     QByteArray take();
     qsizetype available() const { return m_released.size(); }
+    // Everything not yet taken: on the wire and released.
+    qsizetype backlog() const { return m_wire.size() + m_released.size(); }
     // Forgets everything, on the wire and released.
     void clear();
 

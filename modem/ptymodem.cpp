@@ -16,6 +16,8 @@ namespace {
 // Output kept for a terminal side nobody reads; beyond this it is dropped,
 // as bytes sent down a cable nobody listens to are.
 constexpr qsizetype MaxPending = 64 * 1024;
+// Output is taken from the modem while less than this waits for the terminal side.
+constexpr qsizetype TakeBelow = 4096;
 
 qint32 baudOf(speed_t speed)
 {
@@ -48,12 +50,7 @@ PtyModem::PtyModem(QObject *parent)
 {
     m_modem->setDtr(true);
     m_modem->setRts(true);
-    connect(m_modem, &HayesModem::outputReady, this, [this] {
-        m_pending += m_modem->takeOutput();
-        if (m_pending.size() > MaxPending)
-            m_pending.remove(0, m_pending.size() - MaxPending);
-        writeToTerminal();
-    });
+    connect(m_modem, &HayesModem::outputReady, this, &PtyModem::takeFromModem);
 }
 
 PtyModem::~PtyModem() = default;
@@ -99,6 +96,18 @@ void PtyModem::readFromTerminal()
     }
 }
 
+void PtyModem::takeFromModem()
+{
+    // While the terminal side is behind, output stays in the modem, where a
+    // far end that minds the line (the file service) sees it and waits.
+    if (m_pending.size() >= TakeBelow && m_modem->outputAvailable() <= MaxPending)
+        return;
+    m_pending += m_modem->takeOutput();
+    if (m_pending.size() > MaxPending)
+        m_pending.remove(0, m_pending.size() - MaxPending);
+    writeToTerminal();
+}
+
 void PtyModem::writeToTerminal()
 {
     while (!m_pending.isEmpty() && m_master >= 0) {
@@ -113,6 +122,8 @@ void PtyModem::writeToTerminal()
     }
     if (m_writable)
         m_writable->setEnabled(!m_pending.isEmpty());
+    if (m_pending.size() < TakeBelow && m_modem->outputAvailable() > 0)
+        QMetaObject::invokeMethod(this, &PtyModem::takeFromModem, Qt::QueuedConnection);
 }
 
 void PtyModem::followLineSettings()

@@ -29,6 +29,7 @@ public:
 
 private:
     void readFromTerminal();
+    void takeFromModem();
     void writeToTerminal();
     void followLineSettings();
 

@@ -51,14 +51,7 @@ Rfc2217Server::Rfc2217Server(QObject *parent)
     connect(m_stallTimer, &QTimer::timeout, this, &Rfc2217Server::dropClient);
     connect(m_idleTimer, &QTimer::timeout, this, &Rfc2217Server::dropClient);
     connect(m_server, &QTcpServer::newConnection, this, &Rfc2217Server::accept);
-    connect(m_modem, &HayesModem::outputReady, this, [this] {
-        const QByteArray output = m_modem->takeOutput();
-        if (!m_client)
-            return; // nobody on the line
-        QByteArray wire;
-        TelnetCodec::encodeData(output, wire);
-        send(wire);
-    });
+    connect(m_modem, &HayesModem::outputReady, this, &Rfc2217Server::takeFromModem);
     for (auto changed : {&HayesModem::ctsChanged, &HayesModem::dsrChanged, &HayesModem::cdChanged})
         connect(m_modem, changed, this, [this] { notifyModemState(false); });
 }
@@ -113,6 +106,7 @@ void Rfc2217Server::accept()
         socket->setReadBufferSize(ReadChunkBytes);
         connect(socket, &QTcpSocket::readyRead, this, &Rfc2217Server::readClient);
         connect(socket, &QTcpSocket::bytesWritten, this, &Rfc2217Server::clientTookOutput);
+        connect(socket, &QTcpSocket::bytesWritten, this, &Rfc2217Server::takeFromModem);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             if (socket == m_client)
                 dropClient();
@@ -125,6 +119,20 @@ void Rfc2217Server::accept()
         m_idleTimer->start();
         send(m_codec->start());
     }
+}
+
+void Rfc2217Server::takeFromModem()
+{
+    // While the client is behind, output stays in the modem, where a far end
+    // that minds the line (the file service) sees it and waits.
+    if (m_client && m_client->bytesToWrite() >= TakeBelow && m_modem->outputAvailable() <= MaxWaiting)
+        return;
+    const QByteArray output = m_modem->takeOutput();
+    if (!m_client)
+        return; // nobody on the line
+    QByteArray wire;
+    TelnetCodec::encodeData(output, wire);
+    send(wire);
 }
 
 void Rfc2217Server::dropClient()

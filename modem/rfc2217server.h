@@ -52,7 +52,13 @@ public:
     HayesModem *modem() const { return m_modem; }
 
 private:
+    // Output is taken from the modem while less than TakeBelow waits for the
+    // client, and always once more than MaxWaiting waits in the modem.
+    static constexpr qint64 TakeBelow = 4096;
+    static constexpr qsizetype MaxWaiting = 64 * 1024;
+
     void accept();
+    void takeFromModem();
     void readClient();
     void clientTookOutput();
     void dropClient();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "fakecomm.h"
+#include "fileservice.h"
 #include "hayesmodem.h"
 #include "serialportcomm.h"
 #include "simulatedcomm.h"
@@ -12,6 +13,9 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +56,70 @@ struct Rig
     bool guard() { return QTest::qWaitFor([&] { return modem.escapeGuardPassed(); }); }
     // Guard time, "+++", guard time: back to commands with the call kept.
     bool escape() { return guard() && send("+++").isEmpty() && heard(ok); }
+};
+
+// modemsim on a pseudo-terminal, called at 700, and a test's line to it; lrzsz
+// runs on the same line with the test's end left unread meanwhile.
+struct FileCall
+{
+    QProcess sim;
+    QTemporaryDir dir;
+    QString path;
+    int fd = -1;
+    B seen;
+
+    bool dial(speed_t speed, const B &setup = "")
+    {
+        sim.start(QStringLiteral(MODEMSIM_PATH), {});
+        if (!sim.waitForReadyRead(10000))
+            return false;
+        path = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        ::tcgetattr(fd, &tio);
+        ::cfmakeraw(&tio);
+        ::cfsetspeed(&tio, speed);
+        ::tcsetattr(fd, TCSANOW, &tio);
+        return say("AT" + setup + "D700\r", "BYE to hang up.\r\n");
+    }
+    // Sends `line` and waits for `answer`.
+    bool say(const B &line, const B &answer)
+    {
+        if (::write(fd, line.constData(), size_t(line.size())) != line.size())
+            return false;
+        const bool found = QTest::qWaitFor([&] {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                seen.append(buf, n);
+            return seen.contains(answer);
+        }, 20000);
+        seen.remove(0, found ? seen.indexOf(answer) + answer.size() : 0);
+        return found;
+    }
+    // lrzsz's `command` on the line, in the test's folder.
+    void run(QProcess &lrzsz, const QString &command)
+    {
+        lrzsz.setWorkingDirectory(dir.path());
+        lrzsz.start(u"sh"_qs, {u"-c"_qs, u"exec "_qs + command + u" <\"$0\" >\"$0\""_qs, path});
+    }
+    // The names of the programs modemsim runs (lrzsz on a call).
+    B children() const
+    {
+        QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(sim.processId()));
+        B names;
+        for (const B &pid : list.open(QIODevice::ReadOnly) ? list.readAll().split(' ') : QList<B>{"?"}) {
+            QFile comm("/proc/" + QString::fromLatin1(pid) + "/comm");
+            names += comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : B();
+        }
+        return names;
+    }
+    ~FileCall()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
 };
 
 } // namespace
@@ -360,6 +428,69 @@ private Q_SLOTS:
         QCOMPARE(process.exitCode(), status);
         QVERIFY(process.readAllStandardOutput().contains(out));
         QVERIFY(process.readAllStandardError().contains(err));
+    }
+
+    // The file service at 700: after DOWNLOAD, a real rz gets both sample files.
+    void fileServiceDownload()
+    {
+        FileCall call;
+        QVERIFY(call.dial(B115200));
+        QVERIFY(call.say("download\r", "ZMODEM.\r\n"));
+        QProcess rz;
+        call.run(rz, u"rz -b -q"_qs);
+        QVERIFY(rz.waitForFinished(30000));
+        QCOMPARE(rz.exitCode(), 0);
+        for (const auto &[name, bytes] : FileService::sampleFiles()) {
+            QFile file(call.dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), bytes);
+        }
+        QVERIFY(call.say("", "Both files sent."));
+    }
+
+    // After UPLOAD a real sz sends a file; the service tells its name and size.
+    void fileServiceUpload()
+    {
+        FileCall call;
+        QVERIFY(call.dial(B115200));
+        QFile file(call.dir.filePath(u"upload.bin"_qs));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(B(20000, '\x18') + B(5000, '\0')) == 25000);
+        file.close();
+        QVERIFY(call.say("UPLOAD\r", "ZMODEM now.\r\n"));
+        QProcess sz;
+        call.run(sz, u"sz -b -q upload.bin"_qs);
+        QVERIFY(sz.waitForFinished(30000));
+        QCOMPARE(sz.exitCode(), 0);
+        QVERIFY2(call.say("", "Received upload.bin, 25000 bytes (not kept)."), call.seen.toPercentEncoding().constData());
+    }
+
+    // Hanging up in the middle of a download ends the service's sz.
+    void fileServiceHangUpEndsLrzsz()
+    {
+        FileCall call;
+        QVERIFY(call.dial(B9600, "S12=0"));
+        QVERIFY(call.say("DOWNLOAD\r", "ZMODEM.\r\n"));
+        QProcess rz;
+        call.run(rz, u"rz -b -q"_qs);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(call.dir.filePath(u"sample.txt"_qs)), 20000);
+        rz.kill();
+        QVERIFY(rz.waitForFinished());
+        QCOMPARE(call.children(), "sz");
+        QVERIFY(call.say("+++", "\r\nOK\r\n"));
+        QVERIFY(call.say("ATH\r", "NO CARRIER"));
+        QTRY_COMPARE(call.children(), B());
+    }
+
+    // Without lrzsz the service says so and hangs up.
+    void fileServiceWithoutLrzsz()
+    {
+        const B path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        Rig rig;
+        rig.send("ATD700\r");
+        const bool told = rig.heard("not installed here. Goodbye.\r\n" + noCarrier);
+        qputenv("PATH", path);
+        QVERIFY(told);
     }
 
     // modemsim through Qt Serial Port on its --link, which replaces a stale
