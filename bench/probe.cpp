@@ -7,13 +7,14 @@
 // With MODEMTERM_BENCH_LOG naming a file it appends one line per event, each
 // with CLOCK_MONOTONIC nanoseconds:
 //   start <ns>                   the application exists
-//   paint <ns> <chars>           the transcript was repainted, showing <chars>
+//   paint <ns> <chars> <typed>   the transcript was repainted, showing <chars>
 //                                received characters (typed ones not counted)
+//                                and after <typed> keys the probe typed
 //   tick <ns>                    the window's clock (Timer1) ticked
 //   box <name> <ns> <colour>     a line box is being repainted
 //   text <ns>                    the transcript was written to <file>.text
-// SIGUSR1 types "ATI" and Enter into the transcript and SIGUSR2 clicks the DTR
-// box, as a user would; SIGURG writes the transcript out. (SIGTERM, SIGHUP
+// SIGUSR1 types "ATI" and Enter into the transcript, SIGWINCH one "x", and
+// SIGUSR2 clicks the DTR box, as a user would; SIGURG writes the transcript out. (SIGTERM, SIGHUP
 // and SIGINT stay modemterm's own: it ends as "Wyjdź" does.)
 #include "indicator.h"
 #include "terminalview.h"
@@ -27,6 +28,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <initializer_list>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,7 +43,7 @@ public:
     {
         m_log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         log("start");
-        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG}, this))
+        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG, SIGWINCH}, this))
             connect(signals, &UnixSignals::received, this, &Probe::onSignal);
         // The window is built after the application: look for it once events run.
         QTimer::singleShot(0, this, &Probe::attach);
@@ -65,7 +67,7 @@ protected:
             QCoreApplication::sendEvent(watched, event);
             m_inPaint = false;
             const Transcript &t = m_view->transcript();
-            log("paint", QByteArray::number(t.droppedChars() + t.size() - m_typed));
+            log("paint", QByteArray::number(t.droppedChars() + t.size() - m_typed) + ' ' + QByteArray::number(m_typed));
             return true;
         } else if (auto *box = qobject_cast<Indicator *>(watched); box && event->type() == QEvent::Paint) {
             const QColor colour = box->colour();
@@ -105,16 +107,27 @@ private:
     {
         if (number == SIGUSR1 && m_view)
             typeLine();
+        else if (number == SIGWINCH && m_view)
+            type({{Qt::Key_X, "x"}});
         else if (number == SIGUSR2)
             clickDtr();
         else if (number == SIGURG && m_view)
             writeTranscript();
     }
 
+    struct Key
+    {
+        Qt::Key key;
+        const char *text;
+    };
+
     void typeLine()
     {
-        const struct { Qt::Key key; const char *text; } keys[] = {
-            {Qt::Key_A, "A"}, {Qt::Key_T, "T"}, {Qt::Key_I, "I"}, {Qt::Key_Return, "\r"}};
+        type({{Qt::Key_A, "A"}, {Qt::Key_T, "T"}, {Qt::Key_I, "I"}, {Qt::Key_Return, "\r"}});
+    }
+
+    void type(std::initializer_list<Key> keys)
+    {
         for (const auto &k : keys) {
             const QString text = QString::fromLatin1(k.text);
             QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyPress, k.key, Qt::NoModifier, text));

@@ -4,6 +4,11 @@
 // a test program (exporting its symbols, so that Qt Serial Port's calls come
 // here too) or preloaded into a program (LD_PRELOAD) by the benchmark.
 // Never part of what is installed.
+//
+// Preloaded, it also lets GTKTerm accept such a pseudo-terminal: GTKTerm
+// closes a port udev does not know, and udev knows no pseudo-terminal, so it
+// is given the device of /dev/tty in its place (GTKTerm only asks whether
+// there is one).
 #include "modemlines.h"
 
 #include <cerrno>
@@ -94,6 +99,24 @@ int answer(ModemLineState &s, unsigned long request, void *arg)
 }
 
 } // namespace
+
+#ifdef MODEMLINESHIM_PRELOAD
+extern "C" void *g_udev_client_query_by_device_file(void *client, const char *file)
+{
+    using Query = void *(*)(void *, const char *);
+    static const auto next = reinterpret_cast<Query>(::dlsym(RTLD_NEXT, "g_udev_client_query_by_device_file"));
+    void *device = next ? next(client, file) : nullptr;
+    const char *dir = std::getenv("MODEMTERM_LINESHIM_DIR");
+    const int fd = device || !dir ? -1 : ::open(file, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        const int pts = ModemLineState::ptsNumber(fd);
+        ::close(fd);
+        if (pts >= 0 && ::access(ModemLineState::file(dir, unsigned(pts)).c_str(), F_OK) == 0)
+            device = next(client, "/dev/tty");
+    }
+    return device;
+}
+#endif
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 {
