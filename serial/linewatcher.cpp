@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <pthread.h>
+#include <ctime>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -91,6 +92,7 @@ void LineWatcher::run(serial_icounter_struct last, quint64 generation)
     ::pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
 
     const int descriptor = m_descriptor;
+    bool woken = false;
     while (!m_stop) {
         serial_icounter_struct now{};
         if (::ioctl(descriptor, TIOCGICOUNT, &now) != 0) {
@@ -100,11 +102,23 @@ void LineWatcher::run(serial_icounter_struct last, quint64 generation)
         // Counted since the last look, waiting or not: report, then look again.
         const int lines = moved(last, now);
         last = now;
-        if (lines) {
+        if (lines || woken) {
             report(generation, Changed, lines);
+            if (!lines) {
+                // Woken with nothing counted: a driver that does not count.
+                // The lines are then told by their state, and waited for no
+                // more often than a poll would read them.
+                const timespec pause{0, 50'000'000};
+                ::nanosleep(&pause, nullptr);
+            }
+            woken = false;
             continue;
         }
-        if (::ioctl(descriptor, TIOCMIWAIT, TIOCM_CD | TIOCM_CTS | TIOCM_DSR) == 0 || errno == EINTR)
+        if (::ioctl(descriptor, TIOCMIWAIT, TIOCM_CD | TIOCM_CTS | TIOCM_DSR) == 0) {
+            woken = true;
+            continue;
+        }
+        if (errno == EINTR)
             continue;
         report(generation, errno == ENOTTY || errno == EINVAL ? Refused : Failed, 0);
         break;

@@ -14,7 +14,12 @@ struct serial_icounter_struct;
 // change, on a thread of its own blocked in TIOCMIWAIT, so that an idle port
 // costs no wake-up at all. TIOCGICOUNT counts every transition, so a change
 // that comes while the thread is not waiting (between two waits, or a pulse
-// faster than the thread) is still reported.
+// faster than the thread) is still reported. The one gap the system leaves is
+// between the last count and the moment the wait takes its own: a change
+// falling in those few instructions shows with the next one. RI is not waited
+// for: the terminal has no event for it. A driver whose wait returns without
+// counting anything has its lines told by their state, at most 20 times a
+// second.
 //
 // Contract:
 // - start() takes the device's descriptor and watches a duplicate of it. It
