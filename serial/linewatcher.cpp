@@ -3,10 +3,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <pthread.h>
-#include <ctime>
+#include <system_error>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -62,7 +63,13 @@ bool LineWatcher::start(int descriptor)
     installWakeHandler();
     m_stop = false;
     m_done = false;
-    m_thread = std::thread([this, counts, generation = m_generation] { run(counts, generation); });
+    try {
+        m_thread = std::thread([this, counts, generation = m_generation] { run(counts, generation); });
+    } catch (const std::system_error &) { // no thread to be had: poll instead
+        ::close(m_descriptor);
+        m_descriptor = -1;
+        return false;
+    }
     return true;
 }
 
