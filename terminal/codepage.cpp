@@ -2,6 +2,7 @@
 #include "codepage.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 
 namespace {
@@ -28,9 +29,49 @@ constexpr char16_t upperHalf[128] = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
 
+struct Shown
+{
+    std::array<char16_t, 256> glyph{};
+    std::array<uchar, 0x10000> byte{}; // a byte that may show as the character: glyph[byte[c]] == c
+};
+
+const Shown &shown()
+{
+    static const Shown table = [] {
+        Shown t;
+        for (int b = 0; b < 256; ++b) {
+            char16_t c = b < 0x80 ? char16_t(b) : upperHalf[b - 0x80];
+            if (b < 32 || b == 127)
+                c = b == 127 ? u'\u2421' : char16_t(0x2400 + b);
+            else if (QChar(c).category() == QChar::Other_Control)
+                c = u'\uFFFD';
+            t.glyph[size_t(b)] = c;
+        }
+        t.glyph['\t'] = u'\t';
+        t.glyph['\n'] = u'\n';
+        t.glyph[0xAD] = u'\u2010';
+        for (int b = 255; b >= 0; --b) // the lowest byte for U+FFFD, never keptBeside
+            t.byte[t.glyph[size_t(b)]] = uchar(b);
+        return t;
+    }();
+    return table;
+}
+
 } // namespace
 
 namespace CodePage {
+
+QChar shownAs(uchar byte)
+{
+    return QChar(shown().glyph[byte]);
+}
+
+int byteShowing(QChar ch)
+{
+    const Shown &t = shown();
+    const uchar b = t.byte[ch.unicode()];
+    return t.glyph[b] == ch.unicode() ? b : -1;
+}
 
 QChar toUnicode(uchar byte)
 {

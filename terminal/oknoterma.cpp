@@ -230,10 +230,13 @@ void OknoTerma::MSComm1_OnComm()
                 return;
             m_received.resize(0);
             m_decoder.decode(chunk, m_received);
-            if (m_log)
-                m_log->received(chunk, m_received);
+            if (m_log) {
+                m_receivedText.resize(0);
+                ReceiveDecoder::appendShown(m_received, m_receivedText);
+                m_log->received(chunk, m_receivedText);
+            }
             if (!m_received.isEmpty())
-                ui->Text1->appendText(m_received);
+                ui->Text1->appendReceived(m_received);
             ui->Text1->setCaretPosition(ui->Text1->textLength());
             break;
         }

@@ -109,7 +109,10 @@ private:
     QTimer *Timer1;
     QByteArray SendBuffer;
     ReceiveDecoder m_decoder;
-    QString m_received; // reused by every receive, so the hot path allocates nothing
+    // Reused by every receive, so the hot path allocates nothing: the text in
+    // the transcript's form, and as it shows for the session log.
+    QByteArray m_received;
+    QString m_receivedText;
 
     // The error PrintError shows; it stays pending until the next operation
     // that can fail starts.

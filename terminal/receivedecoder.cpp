@@ -7,28 +7,17 @@
 
 namespace {
 
-constexpr char16_t lineBreak = u'\n';
-
-// What each byte shows as, line endings aside: always one visible character
-// (a tab is a tab).
-const std::array<char16_t, 256> &glyphs()
+// What each byte is stored as, line endings aside: itself, but for the bytes
+// that show as U+FFFD, which all become the one that stands for it (another
+// of them marks characters kept beside the text).
+const std::array<char, 256> &storedBytes()
 {
-    static const std::array<char16_t, 256> table = [] {
-        std::array<char16_t, 256> t{};
-        for (int b = 0; b < 256; ++b)
-            t[b] = CodePage::toUnicode(uchar(b)).unicode();
-        for (int b = 0; b < 32; ++b)
-            t[b] = char16_t(0x2400 + b);
-        t['\t'] = u'\t';
-        t[127] = u'\u2421';
-        // Characters that draw nothing would hide a byte that arrived: the
-        // bytes the code page leaves unassigned show as the replacement
-        // character, the soft hyphen as a hyphen.
-        for (char16_t &c : t) {
-            if (c != u'\t' && QChar(c).category() == QChar::Other_Control)
-                c = u'\uFFFD';
+    static const std::array<char, 256> table = [] {
+        std::array<char, 256> t{};
+        for (int b = 0; b < 256; ++b) {
+            const int same = CodePage::byteShowing(CodePage::shownAs(uchar(b)));
+            t[size_t(b)] = char(same);
         }
-        t[0xAD] = u'\u2010';
         return t;
     }();
     return table;
@@ -36,29 +25,45 @@ const std::array<char16_t, 256> &glyphs()
 
 } // namespace
 
-void ReceiveDecoder::decode(QByteArrayView bytes, QString &out)
+void ReceiveDecoder::decode(QByteArrayView bytes, QByteArray &out)
 {
-    const auto &glyph = glyphs();
+    const auto &stored = storedBytes();
     const qsizetype start = out.size();
     out.resize(start + bytes.size());
-    char16_t *dst = reinterpret_cast<char16_t *>(out.data()) + start;
+    char *dst = out.data() + start;
     bool afterCR = m_afterCR;
     for (const char c : bytes) {
         const uchar b = uchar(c);
         if (b == '\r') {
-            *dst++ = lineBreak;
+            *dst++ = '\n';
             afterCR = true;
         } else if (b == '\n') {
             if (!afterCR)
-                *dst++ = lineBreak;
+                *dst++ = '\n';
             afterCR = false;
         } else {
-            *dst++ = glyph[b];
+            *dst++ = stored[b];
             afterCR = false;
         }
     }
     m_afterCR = afterCR;
-    out.truncate(dst - reinterpret_cast<const char16_t *>(out.constData()));
+    out.truncate(dst - out.constData());
+}
+
+void ReceiveDecoder::appendShown(QByteArrayView stored, QString &out)
+{
+    const qsizetype start = out.size();
+    out.resize(start + stored.size());
+    QChar *dst = out.data() + start;
+    for (const char c : stored)
+        *dst++ = CodePage::shownAs(uchar(c));
+}
+
+void ReceiveDecoder::decode(QByteArrayView bytes, QString &out)
+{
+    QByteArray stored;
+    decode(bytes, stored);
+    appendShown(stored, out);
 }
 
 QString ReceiveDecoder::decode(QByteArrayView bytes)

@@ -4,6 +4,9 @@
 #include "terminalview.h"
 #include "terminalviewaccessible.h"
 
+#include "codepage.h"
+#include "receivedecoder.h"
+
 #include <QAccessible>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -13,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -20,6 +24,10 @@ constexpr int leftMargin = 4;
 constexpr int topMargin = 2;
 constexpr int caretWidth = 1;
 constexpr int frameMs = 16;
+// While changes keep coming (frames closer than quietMs), about 30 a second.
+constexpr int streamingFrameMs = 33;
+constexpr int quietMs = 50;
+constexpr qint64 noLine = std::numeric_limits<qint64>::max();
 constexpr int autoScrollMs = 50;
 constexpr qreal tabStop = 80;
 
@@ -33,6 +41,7 @@ TerminalView::TerminalView(QWidget *parent)
 TerminalView::TerminalView(qsizetype maxLines, qsizetype maxChars, QWidget *parent)
     : QAbstractScrollArea(parent)
     , m_text(maxLines, maxChars)
+    , m_changedFromLine(noLine)
 {
     init();
 }
@@ -77,6 +86,20 @@ void TerminalView::updateFontMetrics()
     m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
     m_ascent = fm.ascent();
     m_newlineWidth = std::max<qreal>(2, fm.horizontalAdvance(u' '));
+    // How far characters the code page shows reach beyond their own box:
+    // into the rows above or below, and sideways.
+    m_inkAbove = m_inkBelow = 0;
+    qreal sideways = 0;
+    for (int b = 0; b < 256; ++b) {
+        const QChar c = CodePage::shownAs(uchar(b));
+        const QRectF ink = fm.boundingRect(c);
+        if (ink.isEmpty())
+            continue;
+        m_inkAbove |= m_ascent + ink.top() < 0;
+        m_inkBelow |= m_ascent + ink.bottom() > m_lineHeight;
+        sideways = std::max({sideways, -ink.left(), ink.right() - fm.horizontalAdvance(c)});
+    }
+    m_inkSideways = int(std::ceil(sideways)) + 1;
     m_text.setAdvanceFunction(
         [fm](char32_t c) {
             if (c > 0xFFFF)
@@ -84,6 +107,7 @@ void TerminalView::updateFontMetrics()
             return fm.horizontalAdvance(QChar(char16_t(c)));
         },
         tabStop);
+    showAll();
     scheduleFrame();
 }
 
@@ -99,6 +123,7 @@ qsizetype TerminalView::textLength() const
 
 void TerminalView::appendText(QStringView text)
 {
+    textChangedFrom(m_text.size());
     m_text.append(text);
     if (QAccessible::isActive()) {
         QAccessibleTextInsertEvent event(this, int(std::max<qsizetype>(0, m_text.size() - text.size())),
@@ -106,6 +131,32 @@ void TerminalView::appendText(QStringView text)
         QAccessible::updateAccessibility(&event);
     }
     scheduleFrame();
+}
+
+void TerminalView::appendReceived(QByteArrayView stored)
+{
+    textChangedFrom(m_text.size());
+    m_text.appendBytes(stored);
+    if (QAccessible::isActive()) {
+        QString text;
+        ReceiveDecoder::appendShown(stored, text);
+        QAccessibleTextInsertEvent event(this, int(std::max<qsizetype>(0, m_text.size() - text.size())), text);
+        QAccessible::updateAccessibility(&event);
+    }
+    scheduleFrame();
+}
+
+void TerminalView::textChangedFrom(qsizetype position)
+{
+    const qint64 line = m_text.firstLineNumber() + m_text.lineAt(position);
+    // Glyphs of characters outside the code page may reach anywhere along their line.
+    const qsizetype start = m_text.lineStart(m_text.lineAt(position));
+    const qreal x = m_text.inCodePage(start, position) ? m_text.x(position) : 0;
+    if (line < m_changedFromLine)
+        m_changedFromX = x;
+    else if (line == m_changedFromLine)
+        m_changedFromX = std::min(m_changedFromX, x);
+    m_changedFromLine = std::min(m_changedFromLine, line);
 }
 
 qint64 TerminalView::absolute(qsizetype position) const
@@ -156,7 +207,7 @@ qsizetype TerminalView::selectionEnd() const
 
 QString TerminalView::selectedText() const
 {
-    return m_text.view(selectionStart(), selectionEnd()).toString();
+    return m_text.text(selectionStart(), selectionEnd());
 }
 
 void TerminalView::setLimits(qsizetype maxLines, qsizetype maxChars)
@@ -227,7 +278,7 @@ void TerminalView::timerEvent(QTimerEvent *e)
         return;
     }
     m_caretShown = !m_caretShown;
-    viewport()->update(positionRect(caretPosition()).adjusted(-1, 0, 1, 0));
+    viewport()->update(shownRect(caretPosition()).adjusted(-1, 0, 1, 0));
 }
 
 // ---- scrolling and frames ----------------------------------------------------------
@@ -236,16 +287,74 @@ void TerminalView::scheduleFrame()
 {
     if (m_frameTimer.isActive())
         return;
-    m_frameTimer.start(int(std::clamp<qint64>(frameMs - m_sinceFrame.elapsed(), 0, frameMs)));
+    const int pace = m_frameGapMs < quietMs ? streamingFrameMs : frameMs;
+    m_frameTimer.start(int(std::clamp<qint64>(pace - m_sinceFrame.elapsed(), 0, pace)));
+}
+
+void TerminalView::showAll()
+{
+    m_showAll = true;
+    viewport()->update();
 }
 
 // Paints at once rather than posting an update, which a busy event loop
 // would deliver later still.
 void TerminalView::frame()
 {
-    m_sinceFrame.restart();
+    m_frameGapMs = m_sinceFrame.restart();
     syncScrollBars();
-    viewport()->repaint();
+    QWidget *vp = viewport();
+    const int width = vp->width();
+    const int height = vp->height();
+    const qint64 rows = height / m_lineHeight + 1; // the last one may show in part
+    const qint64 dy = m_topLine - m_shownTop;
+    const std::pair selection(absolute(selectionStart()), absolute(selectionEnd()));
+    QRegion dirty;
+    // Absolute lines [from, to] where they are shown now.
+    const auto addLines = [&](qint64 from, qint64 to) {
+        from = std::max(from, m_topLine);
+        to = std::min(to, m_topLine + rows - 1);
+        if (from <= to)
+            dirty += QRect(0, topMargin + int(from - m_topLine) * m_lineHeight, width,
+                           int(to - from + 1) * m_lineHeight);
+    };
+    const auto lineOf = [this](qint64 position) { return m_text.firstLineNumber() + m_text.lineAt(relative(position)); };
+    if (m_showAll || m_left != m_shownLeft || std::abs(dy) >= rows) {
+        dirty = vp->rect();
+    } else {
+        if (dy != 0) {
+            // The margin above the first row stays blank; the rows move.
+            vp->scroll(0, int(-dy * m_lineHeight), QRect(0, topMargin, width, height - topMargin));
+            dirty += QRect(0, 0, width, topMargin);
+            if (dy > 0)
+                dirty += QRect(0, height - int(dy + 1) * m_lineHeight, width, int(dy + 1) * m_lineHeight);
+            else
+                addLines(m_topLine, m_shownTop);
+        }
+        if (m_changedFromLine != noLine && m_changedFromLine >= m_topLine && m_changedFromLine < m_topLine + rows) {
+            // From a little before the first change: the glyphs before it may reach into it.
+            const int x = std::max(0, int(std::floor(leftMargin + m_changedFromX - m_left)) - m_inkSideways);
+            dirty += QRect(x, topMargin + int(m_changedFromLine - m_topLine) * m_lineHeight, width - x, m_lineHeight);
+        }
+        if (m_changedFromLine != noLine)
+            addLines(m_changedFromLine + 1, noLine - 1);
+        if (m_text.origin() != m_shownOrigin) // the first line may have lost its start
+            addLines(m_text.firstLineNumber(), m_text.firstLineNumber());
+        if (selection != m_shownSelection
+            && (selection.first != selection.second || m_shownSelection.first != m_shownSelection.second))
+            addLines(lineOf(std::min(selection.first, m_shownSelection.first)),
+                     lineOf(std::max(selection.second, m_shownSelection.second)));
+        dirty += m_shownCaret.translated(0, int(-dy * m_lineHeight));
+    }
+    m_shownTop = m_topLine;
+    m_shownLeft = m_left;
+    m_shownOrigin = m_text.origin();
+    m_shownSelection = selection;
+    m_changedFromLine = noLine;
+    m_showAll = false;
+    m_shownCaret = shownRect(caretPosition()).adjusted(-1, 0, 1, 0);
+    dirty += m_shownCaret;
+    vp->repaint(dirty);
 }
 
 int TerminalView::pageLines() const
@@ -290,21 +399,32 @@ void TerminalView::applyPendingScroll() const
     m_left = std::clamp(m_left, 0, maxLeft());
 }
 
+namespace {
+
+// Touches the bar only where it changes: each change repaints it.
+void setBar(QScrollBar *bar, int maximum, int page, int single, int value)
+{
+    if (bar->minimum() != 0 || bar->maximum() != maximum)
+        bar->setRange(0, maximum);
+    if (bar->pageStep() != page)
+        bar->setPageStep(page);
+    if (bar->singleStep() != single)
+        bar->setSingleStep(single);
+    if (bar->value() != value)
+        bar->setValue(value);
+}
+
+} // namespace
+
 void TerminalView::syncScrollBars()
 {
     applyPendingScroll();
     m_syncingScrollBars = true;
     const int page = pageLines();
-    QScrollBar *v = verticalScrollBar();
-    v->setRange(0, int(std::max<qsizetype>(0, m_text.lineCount() - page)));
-    v->setPageStep(page);
-    v->setSingleStep(1);
-    v->setValue(int(m_topLine - m_text.firstLineNumber()));
-    QScrollBar *h = horizontalScrollBar();
-    h->setRange(0, maxLeft());
-    h->setPageStep(std::max(1, viewport()->width()));
-    h->setSingleStep(std::max(1, int(m_newlineWidth * 4)));
-    h->setValue(m_left);
+    setBar(verticalScrollBar(), int(std::max<qsizetype>(0, m_text.lineCount() - page)), page, 1,
+           int(m_topLine - m_text.firstLineNumber()));
+    setBar(horizontalScrollBar(), maxLeft(), std::max(1, viewport()->width()),
+           std::max(1, int(m_newlineWidth * 4)), m_left);
     m_syncingScrollBars = false;
 }
 
@@ -321,6 +441,8 @@ void TerminalView::resizeEvent(QResizeEvent *e)
 {
     QAbstractScrollArea::resizeEvent(e);
     syncScrollBars();
+    showAll();
+    scheduleFrame();
 }
 
 qsizetype TerminalView::firstVisibleLine() const
@@ -353,31 +475,37 @@ qsizetype TerminalView::positionAt(QPoint point) const
 
 // ---- painting ----------------------------------------------------------------------
 
-qreal TerminalView::contentX(qsizetype position) const
+QRect TerminalView::shownRect(qsizetype position) const
 {
-    return leftMargin + m_text.x(position) - m_left;
+    position = std::clamp<qsizetype>(position, 0, m_text.size());
+    const qint64 row = m_text.firstLineNumber() + m_text.lineAt(position) - m_shownTop;
+    return QRect(int(std::floor(shownX(position))), topMargin + int(row) * m_lineHeight, caretWidth, m_lineHeight);
+}
+
+qreal TerminalView::shownX(qsizetype position) const
+{
+    return leftMargin + m_text.x(position) - m_shownLeft;
 }
 
 // Draws [from, to) of one line, tabs as gaps, with its baseline at `y`.
 void TerminalView::drawRun(QPainter &painter, qsizetype from, qsizetype to, qreal y)
 {
-    const QStringView text = m_text.view(from, to);
+    const QString text = m_text.text(from, to);
     qsizetype runStart = 0;
     for (qsizetype i = 0; i <= text.size(); ++i) {
         if (i < text.size() && text[i] != u'\t')
             continue;
         if (i > runStart) {
-            const QStringView run = text.mid(runStart, i - runStart);
-            painter.drawText(QPointF(contentX(from + runStart), y),
-                             QString::fromRawData(reinterpret_cast<const QChar *>(run.utf16()), run.size()));
+            painter.drawText(QPointF(shownX(from + runStart), y),
+                             QString::fromRawData(text.constData() + runStart, i - runStart));
         }
         runStart = i + 1;
     }
 }
 
+// Draws what the last frame decided the screen shows (m_shownTop, m_shownLeft).
 void TerminalView::paintEvent(QPaintEvent *e)
 {
-    applyPendingScroll();
     QPainter painter(viewport());
     painter.setFont(m_drawFont);
     const QPalette &pal = palette();
@@ -386,17 +514,21 @@ void TerminalView::paintEvent(QPaintEvent *e)
     const QColor highlightedText = pal.color(QPalette::HighlightedText);
 
     const QRect area = e->rect();
-    const qsizetype top = qsizetype(m_topLine - m_text.firstLineNumber());
-    const qsizetype firstRow = std::max(0, (area.top() - topMargin) / m_lineHeight);
-    const qsizetype lastRow = std::max(0, (area.bottom() - topMargin) / m_lineHeight);
+    const qint64 top = m_shownTop - m_text.firstLineNumber();
+    // Where glyphs reach into the rows beside their own, those rows are drawn
+    // too, so a part of the screen drawn again shows what drawing all would.
+    const qsizetype firstRow = std::max(0, (area.top() - topMargin) / m_lineHeight - m_inkBelow);
+    const qsizetype lastRow = std::max(0, (area.bottom() - topMargin) / m_lineHeight + m_inkAbove);
     const qsizetype selFrom = selectionStart();
     const qsizetype selTo = selectionEnd();
-    const qreal visibleLeft = m_left - leftMargin + area.left();
-    const qreal visibleRight = m_left - leftMargin + area.right() + 1;
+    const qreal visibleLeft = m_shownLeft - leftMargin + area.left();
+    const qreal visibleRight = m_shownLeft - leftMargin + area.right() + 1;
     painter.setPen(textColor);
 
     for (qsizetype row = firstRow; row <= lastRow; ++row) {
-        const qsizetype line = top + row;
+        const qint64 line = top + row;
+        if (line < 0) // left from the top since the last frame, which moves it away
+            continue;
         if (line >= m_text.lineCount())
             break;
         const int y = topMargin + int(row) * m_lineHeight;
@@ -413,10 +545,10 @@ void TerminalView::paintEvent(QPaintEvent *e)
         const qsizetype b = std::min(selTo, end);
         const bool newlineSelected = selTo > end && selFrom <= end && line + 1 < m_text.lineCount();
         if (a < b || newlineSelected) {
-            const qreal x0 = contentX(std::max(a, from));
-            qreal x1 = a < b ? contentX(std::min(b, to)) : x0;
+            const qreal x0 = shownX(std::max(a, from));
+            qreal x1 = a < b ? shownX(std::min(b, to)) : x0;
             if (newlineSelected)
-                x1 = contentX(end) + m_newlineWidth;
+                x1 = shownX(end) + m_newlineWidth;
             const QRectF band(x0, y, std::max<qreal>(0, x1 - x0), m_lineHeight);
             painter.fillRect(band, highlight);
             if (a < b && std::max(a, from) < std::min(b, to)) {
@@ -430,7 +562,7 @@ void TerminalView::paintEvent(QPaintEvent *e)
     }
 
     if (hasFocus() && m_caretShown) {
-        const QRect caret = positionRect(caretPosition());
+        const QRect caret = shownRect(caretPosition());
         if (caret.intersects(area))
             painter.fillRect(caret, textColor);
     }

@@ -24,8 +24,11 @@ class QMenu;
 // characters: older text leaves from the top, also from the start of an
 // endless line.
 //
-// Screen work (scroll bars, repainting) happens at most once per frame, so a
-// flood of small appends costs no more than one big one.
+// Screen work happens in frames: a change after a quiet moment shows within
+// 16 ms, and while changes keep coming the screen follows about 30 times a
+// second, so a flood of small appends costs no more than one big one. A frame
+// moves the pixels already drawn when the text scrolls and draws only the
+// rows that are new or changed; scroll bars are touched only when they change.
 class TerminalView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -39,6 +42,8 @@ public:
     qsizetype textLength() const;
     // Appends at the end without touching the caret or the selection.
     void appendText(QStringView text);
+    // The same for received text in the transcript's form (ReceiveDecoder).
+    void appendReceived(QByteArrayView stored);
     qsizetype caretPosition() const;
     // Moves the caret (clearing any selection) and scrolls to show it.
     void setCaretPosition(qsizetype position);
@@ -109,12 +114,18 @@ private:
     void caretChanged();
     void scheduleFrame();
     void frame();
+    // Everything is drawn afresh, at the current scroll position.
+    void showAll();
+    // Text from `position` on changed.
+    void textChangedFrom(qsizetype position);
+    // The caret's rectangle at `position` as the screen shows it now.
+    QRect shownRect(qsizetype position) const;
     void applyPendingScroll() const;
     void syncScrollBars();
     void ensureVisible(qsizetype position) const;
     int maxLeft() const;
     int pageLines() const;
-    qreal contentX(qsizetype position) const;
+    qreal shownX(qsizetype position) const;
     void drawRun(QPainter &painter, qsizetype from, qsizetype to, qreal y);
 
     // terminalviewinput.cpp: edits, keys, mouse.
@@ -149,9 +160,26 @@ private:
     int m_lineHeight = 1;
     qreal m_ascent = 0;
     qreal m_newlineWidth = 4;
+    // 1 if glyphs may reach into the row above or below their own
+    int m_inkAbove = 0;
+    int m_inkBelow = 0;
+    int m_inkSideways = 1; // pixels a glyph may reach beyond its advance, or before it
+
+    // What the screen shows, as of the last frame: painting draws at this
+    // scroll position, and the next frame moves the pixels from it and
+    // redraws what changed since.
+    qint64 m_shownTop = 0;
+    int m_shownLeft = 0;
+    qint64 m_shownOrigin = 0;
+    std::pair<qint64, qint64> m_shownSelection; // absolute, start <= end
+    QRect m_shownCaret;
+    qint64 m_changedFromLine; // absolute line number; past the end: none
+    qreal m_changedFromX = 0;  // in that line
+    bool m_showAll = true;
 
     QTimer m_frameTimer;
     QElapsedTimer m_sinceFrame;
+    qint64 m_frameGapMs = 1000; // between the last two frames
     QBasicTimer m_blinkTimer;
     QElapsedTimer m_sinceBlinkRestart;
     bool m_caretShown = true;

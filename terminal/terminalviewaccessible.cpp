@@ -84,7 +84,7 @@ void TerminalViewAccessible::setCursorPosition(int position)
 
 QString TerminalViewAccessible::text(int start, int end) const
 {
-    return view()->transcript().view(start, end).toString();
+    return view()->transcript().text(start, end);
 }
 
 int TerminalViewAccessible::characterCount() const

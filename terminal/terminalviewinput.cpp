@@ -91,6 +91,7 @@ Action shortcutAction(const QKeyEvent *e)
 void TerminalView::replace(qint64 position, qsizetype length, QStringView text)
 {
     const qsizetype at = qsizetype(position - m_text.origin());
+    textChangedFrom(at);
     m_text.remove(at, length);
     m_text.insert(at, text);
 }
@@ -100,12 +101,11 @@ void TerminalView::edit(qsizetype from, qsizetype to, QStringView with, EditHist
     if (from == to && with.isEmpty())
         return;
     const qint64 position = absolute(from);
-    const QStringView removed = m_text.view(from, to);
-    const QString removedText = QAccessible::isActive() ? removed.toString() : QString();
+    const QString removed = m_text.text(from, to);
     m_history.record(position, removed, with, kind);
     replace(position, removed.size(), with);
     if (QAccessible::isActive()) {
-        QAccessibleTextUpdateEvent event(this, int(relative(position)), removedText, with.toString());
+        QAccessibleTextUpdateEvent event(this, int(relative(position)), removed, with.toString());
         QAccessible::updateAccessibility(&event);
     }
     m_anchor = position + with.size();

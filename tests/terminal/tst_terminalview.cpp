@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
+#include "receivedecoder.h"
 #include "terminalview.h"
 
 #include <QAccessible>
 #include <QGuiApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTest>
 
 namespace {
@@ -48,6 +51,30 @@ struct ShownView
     TerminalView view;
 };
 
+// Counts a widget's paint events.
+struct PaintCounter : QObject
+{
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// What the screen shows of the text area, and what drawing all of it afresh gives.
+QImage onScreen(TerminalView &view)
+{
+    const QImage window = view.screen()->grabWindow(view.winId()).toImage();
+    return window.copy(QRect(view.viewport()->mapTo(&view, QPoint()), view.viewport()->size()))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage drawnAfresh(TerminalView &view)
+{
+    return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
 
 class TestTerminalView : public QObject
@@ -55,6 +82,11 @@ class TestTerminalView : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QGuiApplication::styleHints()->setCursorFlashTime(0); // the caret shows all the time
+    }
+
     // Keys edit at the caret as in a text area, and the editing shortcuts work
     // on the clipboard; undo takes back the user's edits by steps (their
     // rules: tst_edithistory).
@@ -181,6 +213,76 @@ private Q_SLOTS:
         s.view.setCaretPosition(0);
         QVERIFY(area.contains(s.view.caretRect()));
         QTRY_COMPARE(s.view.horizontalScrollBar()->value(), 0);
+    }
+
+    // The screen, drawn a frame at a time from the pixels already there, is
+    // after every step what drawing all of it afresh shows: text, caret,
+    // selection. Steps, '|'-separated: "lines:N" receives N lines, "recv:..."
+    // receives the bytes, "end" puts the caret at the end (as the window does
+    // after receiving), "type:..." types, "select:A,B", "size:W,H",
+    // "top:N" scrolls to line N, "limits:L,C" sets the line and character limits.
+    void screenMatchesAFullRepaint_data()
+    {
+        QTest::addColumn<int>("maxLines");
+        QTest::addColumn<QByteArray>("steps");
+        QTest::newRow("a few lines, more than a screen, trimmed") << 30 << QByteArray("lines:20|end|lines:3|end|lines:40|end");
+        QTest::newRow("part of a line") << 100 << QByteArray("lines:15|end|recv:abc|end|recv:d\tef|recv:\r\nx");
+        QTest::newRow("a selection across the trim point")
+            << 30 << QByteArray("lines:28|select:400,20|select:450,30|lines:3|lines:5");
+        QTest::newRow("a line losing its start")
+            << 100 << QByteArray("recv:" + QByteArray(30, 'a') + "\r\nbbb|limits:100,40|recv:cccccccc");
+        QTest::newRow("control pictures, typed characters outside the code page")
+            << 100 << QByteArray("lines:3|recv:\x01\x7f\x81\xad\xb9|end|type:ж😀\u00ad|recv:ok\x1b[0m\r\n|lines:12|end");
+        QTest::newRow("resized mid-stream") << 100 << QByteArray("lines:10|end|size:250,150|lines:5|end");
+        QTest::newRow("scrolled back by the user") << 100 << QByteArray("lines:40|end|top:3|lines:2|top:10|type:x");
+    }
+
+    void screenMatchesAFullRepaint()
+    {
+        QFETCH(int, maxLines);
+        QFETCH(QByteArray, steps);
+        ShownView s(maxLines);
+        s.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.view));
+        PaintCounter counter;
+        s.view.viewport()->installEventFilter(&counter);
+        ReceiveDecoder decoder;
+        const auto receive = [&](const QByteArray &bytes) {
+            QByteArray stored;
+            decoder.decode(bytes, stored);
+            s.view.appendReceived(stored);
+        };
+        int line = 0;
+        for (const QByteArray &step : steps.split('|')) {
+            const QByteArray arg = step.mid(step.indexOf(':') + 1);
+            const QList<QByteArray> numbers = arg.split(',');
+            const int a = numbers.value(0).toInt(), b = numbers.value(1).toInt();
+            const int paints = counter.paints;
+            if (step.startsWith("lines:")) {
+                for (const int last = line + a; line < last; ++line)
+                    receive("line " + QByteArray::number(line) + ": \xb9\xea\tgj|\r\n");
+            } else if (step.startsWith("recv:")) {
+                receive(arg);
+            } else if (step == "end") {
+                s.view.setCaretPosition(s.view.textLength());
+            } else if (step.startsWith("type:")) {
+                QTest::sendKeyEvent(QTest::Click, &s.view, Qt::Key_unknown, QString::fromUtf8(arg), Qt::NoModifier);
+            } else if (step.startsWith("select:")) {
+                s.view.setSelection(a, b);
+            } else if (step.startsWith("size:")) {
+                s.view.resize(a, b);
+            } else if (step.startsWith("limits:")) {
+                s.view.setLimits(a, b);
+            } else if (step.startsWith("top:")) {
+                s.view.verticalScrollBar()->setValue(a);
+            }
+            // The frame paints, or, where nothing it shows changed, sets the scroll bar.
+            const QScrollBar *bar = s.view.verticalScrollBar();
+            QTRY_VERIFY(counter.paints > paints
+                        || (bar->maximum() == std::max<qsizetype>(0, s.view.lineCount() - s.view.visibleLineCount())
+                            && bar->value() == s.view.firstVisibleLine()));
+            QTRY_COMPARE(onScreen(s.view), drawnAfresh(s.view));
+        }
     }
 };
 

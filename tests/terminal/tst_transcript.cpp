@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "transcript.h"
 
+#include "receivedecoder.h"
+
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
@@ -26,14 +28,29 @@ qreal widthOf(QStringView line)
     return w;
 }
 
+// Letters, and now and then a character the code page has no byte for, or
+// one only a byte received shows as (a control picture, U+FFFD).
 QString randomText(QRandomGenerator &rng, int maxLength, int newlinePercent)
 {
+    static constexpr char16_t rare[] = {u'ж', u'\u00AD', u'\u2401', u'\uFFFD', u'€', u'ł'};
     QString s;
     for (int i = int(rng.bounded(maxLength + 1)); i > 0; --i) {
         const int r = int(rng.bounded(100));
-        s += r < newlinePercent ? QChar(u'\n') : QChar(char16_t(u'a' + r % 26));
+        s += r < newlinePercent ? QChar(u'\n') : QChar(r == 99 ? rare[rng.bounded(6)] : char16_t(u'a' + r % 26));
     }
     return s;
+}
+
+// A line end now and then, any byte but a tab (whose stops count from where
+// a line began before its start left).
+QByteArray randomBytes(QRandomGenerator &rng, int maxLength, int newlinePercent)
+{
+    QByteArray b;
+    for (int i = int(rng.bounded(maxLength + 1)); i > 0; --i) {
+        const char c = char(rng.bounded(256));
+        b += int(rng.bounded(100)) < newlinePercent ? "\r\n" : QByteArray(1, c == '\t' ? ' ' : c);
+    }
+    return b;
 }
 
 } // namespace
@@ -43,8 +60,9 @@ class TestTranscript : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // Random appends, inserts and removals against a plain string, with limits
-    // small enough that text keeps leaving from the top: the text, every
+    // Random appends (typed and received), inserts and removals against a
+    // plain string, with limits small enough that text keeps leaving from
+    // the top: the text, every
     // line's start, text and width, x and positionAtX at sample points, and
     // the absolute numbering of what is kept.
     void randomEditsMatchAModel()
@@ -56,13 +74,19 @@ private Q_SLOTS:
             Transcript t; // the limits come after a few steps, and apply at once
             t.setAdvanceFunction(advanceOf, tabStop);
             QString model;
+            ReceiveDecoder decoder;
             qint64 dropped = 0, droppedLines = 0;
             for (int step = 0; step < 400; ++step) {
                 const int op = int(rng.bounded(100));
                 auto where = qScopeGuard([&] { qWarning() << "limits" << maxLines << maxChars << "step" << step; });
                 const bool append = op >= editPercent;
                 const qsizetype at = qsizetype(rng.bounded(int(model.size()) + 1));
-                if (append || op < editPercent / 2) {
+                if (append && op % 3 == 0) {
+                    QByteArray stored;
+                    decoder.decode(randomBytes(rng, 997, newlinePercent), stored);
+                    t.appendBytes(stored);
+                    ReceiveDecoder::appendShown(stored, model);
+                } else if (append || op < editPercent / 2) {
                     const QString s = append ? randomText(rng, 997, newlinePercent) : randomText(rng, 30, 20);
                     append ? t.append(s) : t.insert(at, s);
                     model.insert(append ? model.size() : at, s);
@@ -87,7 +111,7 @@ private Q_SLOTS:
                 qsizetype start = 0;
                 qreal maxWidth = 0;
                 for (qsizetype i = 0; i < lines.size(); start += lines[i++].size() + 1) {
-                    QCOMPARE(std::tuple(t.lineStart(i), t.lineText(i).toString(), t.lineWidth(i)),
+                    QCOMPARE(std::tuple(t.lineStart(i), t.lineText(i), t.lineWidth(i)),
                              std::tuple(start, lines[i], widthOf(lines[i])));
                     maxWidth = std::max(maxWidth, widthOf(lines[i]));
                     for (int k = 0; k < 3 && !lines[i].isEmpty(); ++k) {
@@ -115,6 +139,14 @@ private Q_SLOTS:
         // At 7 the nearest position, and the last one at most 7; a pair's start is nearer 11, its end 15.
         QCOMPARE((QList<qsizetype>{t.positionAtX(0, 7.0), t.positionAtX(0, 7.0, true), t.positionAtX(0, 11.0),
                                    t.positionAtX(0, 15.0)}), (QList<qsizetype>{2, 1, 2, 4}));
+    }
+
+    // When the widest line leaves from the top, the widest of those kept is the width.
+    void widestLineAfterItLeaves()
+    {
+        Transcript t(2);
+        t.append(u"a wide line\nab\nabcd");
+        QCOMPARE(t.maxLineWidth(), 4);
     }
 };
 
