@@ -15,8 +15,9 @@ class QTimer;
 // notice of modem line changes: on Linux a LineWatcher waits for them where
 // the driver can (no wake-up while the lines rest); elsewhere, or where the
 // driver refuses, CTS, DSR and CD are polled while open. A device without
-// modem lines (a pseudo-terminal) reads them as inactive and is not polled. A device that goes away while open is closed at once and
-// reported through PortFailed.
+// modem lines (a pseudo-terminal) reads them as inactive and is not polled.
+// A device that goes away while open is closed at once and reported through
+// PortFailed.
 class SerialPortComm : public CommControl
 {
     Q_OBJECT
