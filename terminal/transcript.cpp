@@ -102,7 +102,8 @@ void Transcript::store(qint64 at, QStringView text)
     writeRuns(at, at + text.size(), [&](uchar *dst, qint64 n, qint64 absolute) {
         for (qint64 i = 0; i < n; ++i) {
             const QChar c = *src++;
-            const int b = CodePage::byteShowing(c);
+            // Printable ASCII is its own byte.
+            const int b = c.unicode() - 0x20u < 0x5Fu ? int(c.unicode()) : CodePage::byteShowing(c);
             if (b < 0) {
                 m_beside[absolute + i] = c.unicode();
                 dst[i] = CodePage::keptBeside;
