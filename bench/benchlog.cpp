@@ -27,8 +27,10 @@ void ProbeLog::poll()
         } else if (kind == "paint") {
             Ns t;
             long long chars;
-            line >> t >> chars;
+            long long keys = 0;
+            line >> t >> chars >> keys;
             paints.emplace_back(t, chars);
+            typedPaints.emplace_back(t, keys);
         } else if (kind == "tick") {
             Ns t;
             line >> t;
@@ -51,6 +53,22 @@ std::optional<Ns> ProbeLog::waitForPaint(long long chars, Ns after, Ns timeout)
         for (auto it = paints.rbegin(); it != paints.rend() && it->second >= chars; ++it) {
             if (std::next(it) == paints.rend() || std::next(it)->second < chars)
                 return std::max(it->first, after);
+        }
+        if (now() > deadline)
+            return std::nullopt;
+        sleepMs(1);
+    }
+}
+
+std::optional<Ns> ProbeLog::waitForTypedPaint(long long keys, Ns after, Ns timeout)
+{
+    const Ns deadline = now() + timeout;
+    size_t from = 0;
+    while (true) {
+        poll();
+        for (; from < typedPaints.size(); ++from) {
+            if (typedPaints[from].first >= after && typedPaints[from].second >= keys)
+                return typedPaints[from].first;
         }
         if (now() > deadline)
             return std::nullopt;

@@ -7,19 +7,20 @@
 // With MODEMTERM_BENCH_LOG naming a file it appends one line per event, each
 // with CLOCK_MONOTONIC nanoseconds:
 //   start <ns>                   the application exists
-//   paint <ns> <chars>           the transcript was repainted, showing <chars>
+//   paint <ns> <chars> <typed>   the transcript was repainted, showing <chars>
 //                                received characters (typed ones not counted)
+//                                and after <typed> keys the probe typed
 //   tick <ns>                    the window's clock (Timer1) ticked
 //   box <name> <ns> <colour>     a line box is being repainted
 //   text <ns>                    the transcript was written to <file>.text
 //   cancel <ns>                  "Przerwij" was clicked
 //   send <ns>                    the file in <file>.send was chosen to be sent
 // SIGUSR1 types "ATI" and Enter into the transcript (or the text in <file>.type
-// if there is one) and SIGUSR2 clicks the DTR box, as a user would; SIGURG
-// writes the transcript out; SIGWINCH clicks "Przerwij" in the transfer's
-// progress window. While <file>.send exists, a file chooser that opens is
-// given that file and accepted. (SIGTERM, SIGHUP and SIGINT stay modemterm's
-// own: it ends as "Wyjdź" does.)
+// if there is one), SIGWINCH one "x", and SIGUSR2 clicks the DTR box, as a user
+// would; SIGURG writes the transcript out; SIGPWR clicks "Przerwij" in the
+// transfer's progress window. While <file>.send exists, a file chooser that
+// opens is given that file and accepted. (SIGTERM, SIGHUP and SIGINT stay
+// modemterm's own: it ends as "Wyjdź" does.)
 #include "indicator.h"
 #include "terminalview.h"
 #include "unixsignals.h"
@@ -50,7 +51,7 @@ public:
     {
         m_log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         log("start");
-        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG, SIGWINCH}, this))
+        if (auto *signals = UnixSignals::catchSignals({SIGUSR1, SIGUSR2, SIGURG, SIGWINCH, SIGPWR}, this))
             connect(signals, &UnixSignals::received, this, &Probe::onSignal);
         // The window is built after the application: look for it once events run.
         QTimer::singleShot(0, this, &Probe::attach);
@@ -77,7 +78,7 @@ protected:
             QCoreApplication::sendEvent(watched, event);
             m_inPaint = false;
             const Transcript &t = m_view->transcript();
-            log("paint", QByteArray::number(t.droppedChars() + t.size() - m_typed));
+            log("paint", QByteArray::number(t.droppedChars() + t.size() - m_typed) + ' ' + QByteArray::number(m_typed));
             return true;
         } else if (auto *box = qobject_cast<Indicator *>(watched); box && event->type() == QEvent::Paint) {
             const QColor colour = box->colour();
@@ -117,11 +118,13 @@ private:
     {
         if (number == SIGUSR1 && m_view)
             typeLine();
+        else if (number == SIGWINCH && m_view)
+            type(Qt::Key_X, QStringLiteral("x"));
         else if (number == SIGUSR2)
             clickDtr();
         else if (number == SIGURG && m_view)
             writeTranscript();
-        else if (number == SIGWINCH)
+        else if (number == SIGPWR)
             clickCancel();
     }
 
@@ -129,12 +132,14 @@ private:
     {
         QFile typed(QString::fromLocal8Bit(m_logPath + ".type"));
         const QByteArray line = typed.open(QIODevice::ReadOnly) ? typed.readAll() : QByteArray("ATI\r");
-        for (const char c : line) {
-            const Qt::Key key = c == '\r' ? Qt::Key_Return : Qt::Key(QChar(c).toUpper().unicode());
-            const QString text(QChar::fromLatin1(c));
-            QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
-            QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
-        }
+        for (const char c : line)
+            type(c == '\r' ? Qt::Key_Return : Qt::Key(QChar(c).toUpper().unicode()), QChar::fromLatin1(c));
+    }
+
+    void type(Qt::Key key, const QString &text)
+    {
+        QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+        QCoreApplication::postEvent(m_view, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
     }
 
     void clickCancel()

@@ -327,7 +327,7 @@ def cancel_latency(benchterm, scratch):
         if not sz:
             return None
         time.sleep(1.0)  # mid-transfer: the sample files take ~4 s at 9600 baud
-        terminal.signal(signal.SIGWINCH)
+        terminal.signal(signal.SIGPWR)
         clicked = wait_for(lambda: terminal.logged("cancel"), 10)
         gone = wait_for(lambda: not running(sz), 30, 0.002) and time.monotonic()
         return (gone - clicked) if clicked and gone else None

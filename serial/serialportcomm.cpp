@@ -2,6 +2,7 @@
 #include "serialportcomm.h"
 
 #include "insidecall.h"
+#include "linewatcher.h"
 #include "openfailure.h"
 
 #include <QTimer>
@@ -61,6 +62,18 @@ SerialPortComm::SerialPortComm(const QString &deviceName, QObject *parent)
 {
     m_linePoll->setInterval(LinePollMs);
     connect(m_linePoll, &QTimer::timeout, this, [this] { readLines(true); });
+#ifdef Q_OS_LINUX
+    m_lineWatcher = new LineWatcher(this);
+    connect(m_lineWatcher, &LineWatcher::changed, this, [this](int moved) { readLines(true, moved); });
+    connect(m_lineWatcher, &LineWatcher::refused, this, [this] {
+        m_lineWatcher->stop();
+        m_linePoll->start();
+    });
+    connect(m_lineWatcher, &LineWatcher::failed, this, [this] {
+        if (PortOpen())
+            lose();
+    });
+#endif
     connect(m_port, &QSerialPort::readyRead, this, &SerialPortComm::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialPortComm::onError);
 }
@@ -73,6 +86,32 @@ SerialPortComm::~SerialPortComm()
 bool SerialPortComm::linesPolled() const
 {
     return m_linePoll->isActive();
+}
+
+bool SerialPortComm::linesWatched() const
+{
+#ifdef Q_OS_LINUX
+    return m_lineWatcher->isWatching();
+#else
+    return false;
+#endif
+}
+
+void SerialPortComm::watchLines()
+{
+#ifdef Q_OS_LINUX
+    if (m_lineWatcher->start(int(m_port->handle())))
+        return;
+#endif
+    m_linePoll->start();
+}
+
+void SerialPortComm::stopWatchingLines()
+{
+    m_linePoll->stop();
+#ifdef Q_OS_LINUX
+    m_lineWatcher->stop();
+#endif
 }
 
 void SerialPortComm::setSettings(const QString &settings)
@@ -113,14 +152,15 @@ void SerialPortComm::openDevice()
         m_port->close(); // a port opened half way is no use to anyone
         throw;
     }
-    readLines(false);
+    // Watched from before the first reading, so no change falls between.
     if (m_hasModemLines)
-        m_linePoll->start();
+        watchLines();
+    readLines(false);
 }
 
 void SerialPortComm::closeDevice()
 {
-    m_linePoll->stop();
+    stopWatchingLines(); // before the descriptor closes
     m_cts = m_dsr = m_cd = false;
     if (!m_port->isOpen())
         return;
@@ -187,7 +227,7 @@ void SerialPortComm::applyOutputLine(bool (QSerialPort::*set)(bool), bool on)
         return;
     if (m_port->error() == QSerialPort::UnsupportedOperationError) {
         m_hasModemLines = false;
-        m_linePoll->stop();
+        stopWatchingLines();
         return;
     }
     throw CommError(CommError::LineControlFailed, m_deviceName + QLatin1String(": ") + m_port->errorString());
@@ -218,7 +258,7 @@ bool SerialPortComm::RTSEnable() const
     return lines.testFlag(QSerialPort::RequestToSendSignal);
 }
 
-void SerialPortComm::readLines(bool announce)
+void SerialPortComm::readLines(bool announce, int moved)
 {
     if (!m_hasModemLines)
         return;
@@ -241,7 +281,7 @@ void SerialPortComm::readLines(bool announce)
         // No modem lines here (ENOTTY on a pseudo-terminal), or none we can
         // read: show them inactive and stop asking.
         m_hasModemLines = false;
-        m_linePoll->stop();
+        stopWatchingLines();
         m_cts = m_dsr = m_cd = false;
         return;
     }
@@ -249,9 +289,9 @@ void SerialPortComm::readLines(bool announce)
     const bool cts = lines.testFlag(QSerialPort::ClearToSendSignal);
     const bool dsr = lines.testFlag(QSerialPort::DataSetReadySignal);
     const bool cd = lines.testFlag(QSerialPort::DataCarrierDetectSignal);
-    const bool ctsChanged = cts != m_cts;
-    const bool dsrChanged = dsr != m_dsr;
-    const bool cdChanged = cd != m_cd;
+    const bool ctsChanged = cts != m_cts || (moved & LineWatcher::Cts);
+    const bool dsrChanged = dsr != m_dsr || (moved & LineWatcher::Dsr);
+    const bool cdChanged = cd != m_cd || (moved & LineWatcher::Cd);
     m_cts = cts;
     m_dsr = dsr;
     m_cd = cd;

@@ -5,23 +5,27 @@
 
 #include <QSerialPort>
 
+class LineWatcher;
 class QTimer;
 
 // The serial control on a real device through Qt Serial Port: one device
 // name (a path such as /dev/ttyUSB0, or COMn on Windows), opened on request.
 //
 // Receiving raises one OnComm per batch Qt read, never per byte. Qt gives no
-// notice of modem line changes, so CTS, DSR and CD are polled while open; a
-// device without modem lines (a pseudo-terminal) reads them as inactive and is
-// not polled again. A device that goes away while open is closed at once and
-// reported through PortFailed.
+// notice of modem line changes: on Linux a LineWatcher waits for them where
+// the driver can (no wake-up while the lines rest); elsewhere, or where the
+// driver refuses, CTS, DSR and CD are polled while open. A device without
+// modem lines (a pseudo-terminal) reads them as inactive and is not polled.
+// A device that goes away while open is closed at once and reported through
+// PortFailed.
 class SerialPortComm : public CommControl
 {
     Q_OBJECT
 
 public:
-    // How often the modem lines are read while open.
-    static constexpr int LinePollMs = 10;
+    // How often the modem lines are read while open, where they cannot be
+    // waited for.
+    static constexpr int LinePollMs = 50;
 
     explicit SerialPortComm(const QString &deviceName, QObject *parent = nullptr);
     ~SerialPortComm() override;
@@ -39,8 +43,10 @@ public:
     void setRTSEnable(bool on) override;
     bool RTSEnable() const override;
 
-    // False once the device answered that it has no modem lines.
+    // Whether the modem lines are polled, or waited for; neither once the
+    // device answered that it has none.
     bool linesPolled() const;
+    bool linesWatched() const;
 
 protected:
     void openDevice() override;
@@ -53,7 +59,10 @@ private:
     void applySettings(const LineSettings &settings);
     void applyHandshaking();
     void applyOutputLine(bool (QSerialPort::*set)(bool), bool on);
-    void readLines(bool announce);
+    void watchLines();
+    void stopWatchingLines();
+    // `moved`: LineWatcher flags of lines that changed and may be back.
+    void readLines(bool announce, int moved = 0);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void lose();
@@ -61,6 +70,7 @@ private:
     QString m_deviceName;
     QSerialPort *m_port;
     QTimer *m_linePoll;
+    LineWatcher *m_lineWatcher = nullptr;
     bool m_cts = false;
     bool m_dsr = false;
     bool m_cd = false;

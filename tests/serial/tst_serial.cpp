@@ -2,12 +2,14 @@
 #include "commerror.h"
 #include "fakecomm.h"
 #include "linesettings.h"
+#include "modemlines.h"
 #include "portnaming.h"
 #include "portrouter.h"
 #include "processusage.h"
 #include "ptyio.h"
 #include "serialportcomm.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -60,6 +62,31 @@ CommError openInChild(const QString &device, uid_t id = ::getuid())
     return CommError(report[0].toInt(), report[1], report.mid(2).join(u'\n'));
 }
 
+qsizetype threads()
+{
+    return QDir(u"/proc/self/task"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+// A pseudo-terminal given modem lines by the shim linked into this test, the
+// port open on it, and the line events it raised.
+struct LinedPort
+{
+    explicit LinedPort(const QTemporaryDir &shimDir, uint32_t refuse = 0)
+    {
+        if (!pty.open())
+            return;
+        lines = std::make_unique<ModemLines>(shimDir.path().toStdString(), pty.terminalFd());
+        lines->state().refuse = refuse;
+        comm = std::make_unique<SerialPortComm>(pty.path());
+        QObject::connect(comm.get(), &CommControl::OnComm, comm.get(), [this] { events += comm->CommEvent(); });
+        comm->setPortOpen(true);
+    }
+    PseudoTerminal pty;
+    std::unique_ptr<ModemLines> lines;
+    std::unique_ptr<SerialPortComm> comm;
+    QList<int> events;
+};
+
 } // namespace
 
 // The serial layer: line settings, the port router, and the Qt Serial Port
@@ -69,6 +96,12 @@ class TestSerial : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_shimDir.isValid());
+        qputenv("MODEMTERM_LINESHIM_DIR", QFile::encodeName(m_shimDir.path()));
+    }
+
     // Each text is read and spelt back canonically.
     void parseSpellsBack_data()
     {
@@ -416,6 +449,112 @@ private Q_SLOTS:
         QTRY_VERIFY(router.findChildren<CommControl *>().isEmpty());
         QVERIFY(!QFile::exists(u"/var/lock/LCK..pts_"_qs + pty.path().section(u'/', -1)));
     }
+
+    // Modem lines: waited for where the driver counts their changes, polled
+    // where it refuses; either way each change raises its event.
+    void lineChangeRaisesItsEvent_data()
+    {
+        QTest::addColumn<uint32_t>("refuse");
+        QTest::addColumn<uint32_t>("line");
+        QTest::addColumn<int>("event");
+        QTest::newRow("CTS, waited for") << 0u << uint32_t(TIOCM_CTS) << int(CommControl::comEvCTS);
+        QTest::newRow("DSR, waited for") << 0u << uint32_t(TIOCM_DSR) << int(CommControl::comEvDSR);
+        QTest::newRow("CD, waited for") << 0u << uint32_t(TIOCM_CAR) << int(CommControl::comEvCD);
+        QTest::newRow("CD, polled: no waiting") << 1u << uint32_t(TIOCM_CAR) << int(CommControl::comEvCD);
+        QTest::newRow("CTS, polled: no counting") << 2u << uint32_t(TIOCM_CTS) << int(CommControl::comEvCTS);
+    }
+    void lineChangeRaisesItsEvent()
+    {
+        QFETCH(uint32_t, refuse);
+        QFETCH(uint32_t, line);
+        QFETCH(int, event);
+        LinedPort port(m_shimDir, refuse);
+        QVERIFY(port.comm && port.comm->PortOpen());
+        QTRY_COMPARE(port.comm->linesPolled(), refuse != 0); // a refusal may be found on the waiting thread
+        port.lines->set(line, true);
+        QTRY_COMPARE(port.events, QList<int>{event});
+    }
+
+    // Changes coming faster than the waiting thread looks, a pulse that is
+    // over before anyone reads the line among them, are each reported.
+    void changesBetweenWaitsAreNotLost()
+    {
+        LinedPort port(m_shimDir);
+        QVERIFY(port.comm && port.comm->PortOpen());
+        port.lines->set(TIOCM_CTS, true);
+        port.lines->set(TIOCM_DSR, true);
+        port.lines->pulse(TIOCM_CAR);
+        const QSet<int> all{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD};
+        QTRY_COMPARE(QSet<int>(port.events.cbegin(), port.events.cend()), all);
+        QVERIFY(port.comm->DSRHolding());
+        QVERIFY(!port.comm->CDHolding());
+    }
+
+    // Closing the port, or dropping it, ends the waiting thread before it
+    // returns, whether the thread is asleep in the driver yet or not.
+    void closingEndsLineWaiting_data()
+    {
+        QTest::addColumn<bool>("asleep");
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("closed while asleep") << true << false;
+        QTest::newRow("closed at once") << false << false;
+        QTest::newRow("destroyed while asleep") << true << true;
+    }
+    void closingEndsLineWaiting()
+    {
+        QFETCH(bool, asleep);
+        QFETCH(bool, destroy);
+        const qsizetype before = threads();
+        const qsizetype descriptors = ProcessUsage::openFileDescriptors();
+        LinedPort port(m_shimDir);
+        QVERIFY(port.comm && port.comm->linesWatched());
+        if (asleep)
+            QTRY_COMPARE(port.lines->state().waiting.load(), 1u);
+        if (destroy)
+            port.comm.reset();
+        else
+            port.comm->setPortOpen(false);
+        QCOMPARE(threads(), before);
+        QCOMPARE(port.lines->state().waiting.load(), 0u);
+        QCOMPARE(ProcessUsage::openFileDescriptors(), descriptors + 2); // the pseudo-terminal's own
+    }
+
+    // A device that vanishes while its lines are waited for is reported
+    // once; the port closes and the thread ends.
+    void vanishedDeviceEndsLineWaiting()
+    {
+        const qsizetype before = threads();
+        LinedPort port(m_shimDir);
+        QVERIFY(port.comm && port.comm->linesWatched());
+        QSignalSpy failed(port.comm.get(), &CommControl::PortFailed);
+        QTRY_COMPARE(port.lines->state().waiting.load(), 1u);
+        port.lines->vanish();
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(!port.comm->PortOpen());
+        QCOMPARE(threads(), before);
+    }
+
+    // Where the lines cannot be waited for, they are read at most 20 times a second.
+    void refusedWaitingPollsGently_data()
+    {
+        QTest::addColumn<uint32_t>("refuse");
+        QTest::newRow("no waiting") << 1u;
+        QTest::newRow("no counting") << 2u;
+    }
+    void refusedWaitingPollsGently()
+    {
+        QFETCH(uint32_t, refuse);
+        LinedPort port(m_shimDir, refuse);
+        QTRY_VERIFY(port.comm->linesPolled());
+        const uint32_t first = port.lines->state().reads;
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY(port.lines->state().reads >= first + 6);
+        QVERIFY2(clock.elapsed() >= 5 * 50 * 9 / 10, qPrintable(QString::number(clock.elapsed()))); // timers may fire 5 % early
+    }
+
+private:
+    QTemporaryDir m_shimDir;
 };
 
 QTEST_GUILESS_MAIN(TestSerial)
