@@ -105,6 +105,20 @@ void CommControl::setRThreshold(int threshold)
     m_rThreshold = threshold;
 }
 
+void CommControl::setSThreshold(int threshold)
+{
+    if (threshold < 0)
+        throw CommError(CommError::InvalidPropertyValue,
+                        QStringLiteral("SThreshold = %1").arg(threshold));
+    m_sThreshold = threshold;
+}
+
+void CommControl::sent(qint64 stillWaiting)
+{
+    if (m_open && m_sThreshold > 0 && stillWaiting < m_sThreshold)
+        raiseComm(comEvSend);
+}
+
 void CommControl::setOutBufferCount(int count)
 {
     if (count != 0)

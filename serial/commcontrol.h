@@ -23,6 +23,7 @@ class CommControl : public QObject
 
 public:
     enum CommEventCode : int {
+        comEvSend = 1,    // fewer than SThreshold bytes wait to be sent
         comEvReceive = 2, // bytes wait to be taken with Input()
         comEvCTS = 3,
         comEvDSR = 4,
@@ -61,6 +62,13 @@ public:
     // turns receive events off. Negative values throw InvalidPropertyValue.
     virtual void setRThreshold(int threshold);
     int RThreshold() const { return m_rThreshold; }
+
+    // With 1 or more, OnComm(comEvSend) is raised whenever a write to the line
+    // leaves fewer bytes waiting than this (where the back end can tell); 0,
+    // the default, turns send events off. Negative values throw
+    // InvalidPropertyValue.
+    virtual void setSThreshold(int threshold);
+    int SThreshold() const { return m_sThreshold; }
 
     // Opening an open port throws PortAlreadyOpen; an opening that fails
     // throws and leaves the port closed. Closing a closed port does nothing;
@@ -124,6 +132,9 @@ protected:
 
     // Sets CommEvent and raises OnComm.
     void raiseComm(int code);
+    // For back ends, after bytes went out: raises comEvSend if fewer than
+    // SThreshold still wait.
+    void sent(qint64 stillWaiting);
     // RTS as last set, whoever drives the line now.
     bool rtsWanted() const { return m_rts; }
 
@@ -134,6 +145,7 @@ private:
     int m_commPort = 1;
     LineSettings m_settings;
     int m_rThreshold = 0;
+    int m_sThreshold = 0;
     HandshakeConstants m_handshaking = comNone;
     int m_commEvent = 0;
     bool m_dtr = true;

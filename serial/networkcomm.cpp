@@ -210,6 +210,7 @@ void NetworkComm::onReadyRead()
 
 void NetworkComm::onBytesWritten()
 {
+    sent(backlog());
     if (!PortOpen() || !m_stallTimer->isActive())
         return;
     m_stallTimer->start(); // the server took some: it gets its time again

@@ -83,6 +83,7 @@ CommControl *PortRouter::openBackEnd()
         backEnd->setSettings(Settings());
         backEnd->setHandshaking(Handshaking());
         backEnd->setRThreshold(RThreshold());
+        backEnd->setSThreshold(SThreshold());
         backEnd->setDTREnable(DTREnable());
         backEnd->setRTSEnable(rtsWanted());
         backEnd->setPortOpen(true);
@@ -123,6 +124,13 @@ void PortRouter::setHandshaking(int handshaking)
     if (m_backEnd)
         m_backEnd->setHandshaking(handshaking);
     CommControl::setHandshaking(handshaking);
+}
+
+void PortRouter::setSThreshold(int threshold)
+{
+    CommControl::setSThreshold(threshold);
+    if (m_backEnd)
+        m_backEnd->setSThreshold(threshold);
 }
 
 void PortRouter::setRThreshold(int threshold)

@@ -42,6 +42,7 @@ public:
     void setSettings(const QString &settings) override;
     void setHandshaking(int handshaking) override;
     void setRThreshold(int threshold) override;
+    void setSThreshold(int threshold) override;
     int OutBufferCount() const override;
     void setOutBufferCount(int count) override;
     bool CDHolding() const override;

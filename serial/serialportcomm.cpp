@@ -75,6 +75,7 @@ SerialPortComm::SerialPortComm(const QString &deviceName, QObject *parent)
     });
 #endif
     connect(m_port, &QSerialPort::readyRead, this, &SerialPortComm::onReadyRead);
+    connect(m_port, &QSerialPort::bytesWritten, this, [this] { sent(m_port->bytesToWrite()); });
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialPortComm::onError);
 }
 

@@ -56,6 +56,11 @@ FileTransfer::FileTransfer(CommControl *port, Request request, QObject *parent)
         }
     });
     connect(m_port, &CommControl::PortFailed, this, &FileTransfer::portFailed);
+    // The port says when it has caught up; the timer is for ports that cannot.
+    connect(m_port, &CommControl::OnComm, this, [this] {
+        if (m_port->CommEvent() == CommControl::comEvSend && m_drainTimer->isActive())
+            drainCheck();
+    });
 }
 
 FileTransfer::~FileTransfer()
@@ -206,6 +211,7 @@ void FileTransfer::readChild()
             // The port is behind: lrzsz waits on a full pipe until it drains.
             m_pipeNotifier->setEnabled(false);
             m_drainTimer->start();
+            m_port->setSThreshold(MaxQueued / 2 + 1);
             return;
         }
         const ssize_t n = ::read(m_pipe, buffer, sizeof buffer);
@@ -234,6 +240,7 @@ void FileTransfer::drainCheck()
     if (m_port->OutBufferCount() > MaxQueued / 2)
         return;
     m_drainTimer->stop();
+    m_port->setSThreshold(0);
     m_pipeNotifier->setEnabled(true);
     readChild();
 }
@@ -241,6 +248,8 @@ void FileTransfer::drainCheck()
 void FileTransfer::closePipe()
 {
     m_drainTimer->stop();
+    if (m_port)
+        m_port->setSThreshold(0);
     if (m_pipeNotifier) {
         m_pipeNotifier->setEnabled(false);
         m_pipeNotifier->deleteLater();

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QProcess>
 #include <QStringList>
 
@@ -107,7 +108,7 @@ private:
     void closePipe();
     QStringList arguments() const;
 
-    CommControl *m_port;
+    QPointer<CommControl> m_port; // the window's, which may go first at exit
     Request m_request;
     QProcess *m_child;
     LrzszProgress m_progress;

@@ -224,6 +224,19 @@ private Q_SLOTS:
         QCOMPARE(fake->openings, QStringList{"COM1 4800,N,8,1 RThreshold=1 DTR=0 RTS=1"});
     }
 
+    // With a send threshold, the port says when what it was given has gone out.
+    void writtenOutputRaisesTheSendEvent()
+    {
+        PseudoTerminal pty;
+        QVERIFY(pty.open());
+        SerialPortComm comm(pty.path());
+        comm.setPortOpen(true);
+        comm.setSThreshold(1);
+        comm.setOutput(QByteArray(4096, 'x'));
+        QTRY_COMPARE(comm.OutBufferCount(), 0);
+        QTRY_COMPARE(comm.CommEvent(), int(CommControl::comEvSend));
+    }
+
     // Settings reach the device, or change nothing; traffic needs an open
     // port. Every byte value goes out unchanged, also in blocks that take
     // several writes; with no modem lines to watch, the port sits idle.
