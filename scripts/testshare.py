@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Prints the test code's share of the product code, tests/ and fuzz/ against
-app/, terminal/, serial/, modem/ and settings/ (fuzz corpora, artifacts and
+app/, terminal/, serial/, modem/, settings/ and transfer/ (fuzz corpora, artifacts and
 build folders aside), in lines that are neither blank nor only a comment, and
 in tokens outside comments (identifiers, numbers, string literals, operators),
 which packing lines does not change. Usage: scripts/testshare.py [CHECKOUT]"""
@@ -40,7 +40,7 @@ def measure(root, folders):
 
 root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parent.parent)
 tt, tl, tc = measure(root, ["tests", "fuzz"])
-pt, pl, pc = measure(root, ["app", "terminal", "serial", "modem", "settings"])
+pt, pl, pc = measure(root, ["app", "terminal", "serial", "modem", "settings", "transfer"])
 if not pt:
     sys.exit(f"{root}: no product code here (app/, terminal/, serial/, modem/, settings/); "
              "usage: scripts/testshare.py [CHECKOUT]")
