@@ -454,7 +454,8 @@ private Q_SLOTS:
         FileCall call;
         QVERIFY(call.dial(B115200));
         QFile file(call.dir.filePath(u"upload.bin"_qs));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(B(20000, '\x18') + B(5000, '\0')) == 25000);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(B(20000, '\x18') + B(5000, '\0')), 25000);
         file.close();
         QVERIFY(call.say("UPLOAD\r", "ZMODEM now.\r\n"));
         QProcess sz;

@@ -482,7 +482,8 @@ private Q_SLOTS:
         QFETCH(uint32_t, line);
         QFETCH(int, event);
         LinedPort port(m_shimDir, refuse);
-        QVERIFY(port.comm && port.comm->PortOpen());
+        QVERIFY(port.comm);
+        QCOMPARE(port.comm->PortOpen(), true);
         QTRY_COMPARE(port.comm->linesPolled(), refuse != 0); // a refusal may be found on the waiting thread
         port.lines->set(line, true);
         QTRY_COMPARE(port.events, QList<int>{event});
@@ -493,7 +494,8 @@ private Q_SLOTS:
     void changesBetweenWaitsAreNotLost()
     {
         LinedPort port(m_shimDir);
-        QVERIFY(port.comm && port.comm->PortOpen());
+        QVERIFY(port.comm);
+        QCOMPARE(port.comm->PortOpen(), true);
         port.lines->set(TIOCM_CTS, true);
         port.lines->set(TIOCM_DSR, true);
         port.lines->pulse(TIOCM_CAR);
@@ -520,7 +522,8 @@ private Q_SLOTS:
         const qsizetype before = threads();
         const qsizetype descriptors = ProcessUsage::openFileDescriptors();
         LinedPort port(m_shimDir);
-        QVERIFY(port.comm && port.comm->linesWatched());
+        QVERIFY(port.comm);
+        QCOMPARE(port.comm->linesWatched(), true);
         if (asleep)
             QTRY_COMPARE(port.lines->state().waiting.load(), 1u);
         if (destroy)
@@ -538,7 +541,8 @@ private Q_SLOTS:
     {
         const qsizetype before = threads();
         LinedPort port(m_shimDir);
-        QVERIFY(port.comm && port.comm->linesWatched());
+        QVERIFY(port.comm);
+        QCOMPARE(port.comm->linesWatched(), true);
         QSignalSpy failed(port.comm.get(), &CommControl::PortFailed);
         QTRY_COMPARE(port.lines->state().waiting.load(), 1u);
         port.lines->vanish();

@@ -332,7 +332,7 @@ private Q_SLOTS:
             far.waitForFinished();
             line.pty.closeMaster();
         }
-        QVERIFY(finished.count() == 1 || finished.wait(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
         QTEST(transfer.outcome(), "outcome");
         QVERIFY(ended(far, 5000));
         QVERIFY(!QFile::exists(ours.filePath(Random)));
