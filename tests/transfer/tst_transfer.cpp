@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <utility>
+
 using Protocol = FileTransfer::Protocol;
 using Direction = FileTransfer::Direction;
 using Outcome = FileTransfer::Outcome;
@@ -73,6 +75,14 @@ struct Line
         delete router;
         ser2net.kill();
         ser2net.waitForFinished();
+    }
+
+    // The port, closed, for a window to take over and open as at start.
+    PortRouter *handOver()
+    {
+        PortRouter *taken = std::exchange(router, new PortRouter);
+        taken->setPortOpen(false);
+        return taken;
     }
 
     // False (after QSKIP or a failed check) when the line cannot be made.
@@ -350,9 +360,7 @@ private Q_SLOTS:
         QTemporaryDir ours, theirs;
         put(theirs.filePath(Polish), sample(Polish));
         const QString logPath = ours.filePath(u"log.txt"_qs);
-        auto *router = line.router;
-        line.router = new PortRouter; // the window takes this one
-        router->setPortOpen(false);
+        auto *router = line.handOver();
         router->bindPort(2, line.pty.path());
         QTemporaryDir downloads;
         RunningTerminal t(router);
@@ -385,9 +393,7 @@ private Q_SLOTS:
     {
         Line line;
         QVERIFY(line.open(Link::Pty));
-        auto *router = line.router;
-        line.router = new PortRouter;
-        router->setPortOpen(false);
+        auto *router = line.handOver();
         QTemporaryDir ours, theirs;
         put(ours.filePath(AllBytes), sample(AllBytes));
         RunningTerminal t(router);
@@ -417,9 +423,7 @@ private Q_SLOTS:
     {
         Line line;
         QVERIFY(line.open(Link::Pty));
-        auto *router = line.router;
-        line.router = new PortRouter;
-        router->setPortOpen(false);
+        auto *router = line.handOver();
         QTemporaryDir downloads;
         RunningTerminal t(router);
         TransferGlue glue(t.window.get(), router, downloads.path());
