@@ -7,6 +7,7 @@
 #include "terminalviewlayout.h"
 
 #include "codepage.h"
+#include "quietscrollbar.h"
 #include "receivedecoder.h"
 
 #include <QAccessible>
@@ -31,6 +32,8 @@ TerminalView::TerminalView(qsizetype maxLines, qsizetype maxChars, QWidget *pare
     : QAbstractScrollArea(parent)
     , m_text(maxLines, maxChars)
     , m_changedFromLine(noLine)
+    , m_horizontalBar(new QuietScrollBar(Qt::Horizontal))
+    , m_verticalBar(new QuietScrollBar(Qt::Vertical))
 {
     init();
 }
@@ -39,6 +42,8 @@ TerminalView::~TerminalView() = default;
 
 void TerminalView::init()
 {
+    setHorizontalScrollBar(m_horizontalBar);
+    setVerticalScrollBar(m_verticalBar);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);

@@ -13,6 +13,7 @@
 #include <optional>
 
 class QMenu;
+class QuietScrollBar;
 
 // The transcript text area (Text1): an editable, unwrapped text view that lays
 // out only the lines on screen, so received text costs what it is long,
@@ -176,6 +177,8 @@ private:
     qint64 m_changedFromLine; // absolute line number; past the end: none
     qreal m_changedFromX = 0;  // in that line
     bool m_showAll = true;
+    QuietScrollBar *m_horizontalBar; // owned by the scroll area
+    QuietScrollBar *m_verticalBar;
 
     QTimer m_frameTimer;
     QElapsedTimer m_sinceFrame;

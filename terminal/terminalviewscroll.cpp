@@ -3,7 +3,7 @@
 #include "terminalview.h"
 #include "terminalviewlayout.h"
 
-#include <QScrollBar>
+#include "quietscrollbar.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,16 +48,18 @@ void TerminalView::frame()
                            int(to - from + 1) * m_lineHeight);
     };
     const auto lineOf = [this](qint64 position) { return m_text.firstLineNumber() + m_text.lineAt(relative(position)); };
-    if (m_showAll || m_left != m_shownLeft || std::abs(dy) >= rows) {
+    const int dx = m_left - m_shownLeft;
+    if (m_showAll || std::abs(dx) >= width || std::abs(dy) >= rows) {
         dirty = vp->rect();
     } else {
-        if (dy != 0) {
+        if (dx != 0 || dy != 0) {
             // The margin above the first row stays blank; the rows move.
-            vp->scroll(0, int(-dy * m_lineHeight), QRect(0, topMargin, width, height - topMargin));
+            // What scrolls into view Qt asks to be painted.
+            vp->scroll(-dx, int(-dy * m_lineHeight), QRect(0, topMargin, width, height - topMargin));
             dirty += QRect(0, 0, width, topMargin);
             if (dy > 0)
                 dirty += QRect(0, height - int(dy + 1) * m_lineHeight, width, int(dy + 1) * m_lineHeight);
-            else
+            else if (dy < 0)
                 addLines(m_topLine, m_shownTop);
         }
         if (m_changedFromLine != noLine && m_changedFromLine >= m_topLine && m_changedFromLine < m_topLine + rows) {
@@ -73,7 +75,7 @@ void TerminalView::frame()
             && (selection.first != selection.second || m_shownSelection.first != m_shownSelection.second))
             addLines(lineOf(std::min(selection.first, m_shownSelection.first)),
                      lineOf(std::max(selection.second, m_shownSelection.second)));
-        dirty += m_shownCaret.translated(0, int(-dy * m_lineHeight));
+        dirty += m_shownCaret.translated(-dx, int(-dy * m_lineHeight));
     }
     m_shownTop = m_topLine;
     m_shownLeft = m_left;
@@ -128,32 +130,15 @@ void TerminalView::applyPendingScroll() const
     m_left = std::clamp(m_left, 0, maxLeft());
 }
 
-namespace {
-
-// Touches the bar only where it changes: each change repaints it.
-void setBar(QScrollBar *bar, int maximum, int page, int single, int value)
-{
-    if (bar->minimum() != 0 || bar->maximum() != maximum)
-        bar->setRange(0, maximum);
-    if (bar->pageStep() != page)
-        bar->setPageStep(page);
-    if (bar->singleStep() != single)
-        bar->setSingleStep(single);
-    if (bar->value() != value)
-        bar->setValue(value);
-}
-
-} // namespace
-
 void TerminalView::syncScrollBars()
 {
     applyPendingScroll();
     m_syncingScrollBars = true;
     const int page = pageLines();
-    setBar(verticalScrollBar(), int(std::max<qsizetype>(0, m_text.lineCount() - page)), page, 1,
-           int(m_topLine - m_text.firstLineNumber()));
-    setBar(horizontalScrollBar(), maxLeft(), std::max(1, viewport()->width()),
-           std::max(1, int(m_newlineWidth * 4)), m_left);
+    m_verticalBar->setState(int(std::max<qsizetype>(0, m_text.lineCount() - page)), page, 1,
+                            int(m_topLine - m_text.firstLineNumber()));
+    m_horizontalBar->setState(maxLeft(), std::max(1, viewport()->width()), std::max(1, int(m_newlineWidth * 4)),
+                              m_left);
     m_syncingScrollBars = false;
 }
 

@@ -62,17 +62,15 @@ struct PaintCounter : QObject
     }
 };
 
-// What the screen shows of the text area, and what drawing all of it afresh gives.
+// What the screen shows of the text area with its scroll bars, and what drawing all of it afresh gives.
 QImage onScreen(TerminalView &view)
 {
-    const QImage window = view.screen()->grabWindow(view.winId()).toImage();
-    return window.copy(QRect(view.viewport()->mapTo(&view, QPoint()), view.viewport()->size()))
-        .convertToFormat(QImage::Format_RGB32);
+    return view.screen()->grabWindow(view.winId()).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 QImage drawnAfresh(TerminalView &view)
 {
-    return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -258,6 +256,7 @@ private Q_SLOTS:
         QTest::newRow("control pictures, typed characters outside the code page")
             << 100 << QByteArray("lines:3|recv:\x01\x7f\x81\xad\xb9|end|type:ж😀\u00ad|recv:ok\x1b[0m\r\n|lines:12|end");
         QTest::newRow("resized mid-stream") << 100 << QByteArray("lines:10|end|size:250,150|lines:5|end");
+        QTest::newRow("sideways after the caret") << 100 << QByteArray("lines:3|recv:" + QByteArray(60, 'w') + "\r\n" + QByteArray(24, 'w') + "|end|recv:www|end|recv:www|end|recv:\r\nab|end|recv:" + QByteArray(90, 'w') + "|end");
         QTest::newRow("scrolled back by the user") << 100 << QByteArray("lines:40|end|top:3|lines:2|top:10|type:x");
     }
 
