@@ -88,6 +88,7 @@ OknoTerma::OknoTerma(CommControl *comm, QWidget *parent)
     Timer1->setInterval(500);
     connect(Timer1, &QTimer::timeout, this, &OknoTerma::Timer1_Timer);
     Timer1->start();
+    ui->Text1->blinkWith(Timer1);
 }
 
 OknoTerma::~OknoTerma() = default;

@@ -235,17 +235,45 @@ void TerminalView::caretChanged()
     if (m_blinkTimer.isActive() && m_sinceBlinkRestart.elapsed() > 100) {
         m_blinkTimer.start(QGuiApplication::styleHints()->cursorFlashTime() / 2, this);
         m_sinceBlinkRestart.restart();
+    } else if (blinksOnBeat()) {
+        m_sinceBlinkRestart.restart();
     }
     scheduleFrame();
 }
 
 // ---- focus, font, caret blinking ------------------------------------------------
 
+void TerminalView::blinkWith(QTimer *beat)
+{
+    m_beat = beat;
+    connect(beat, &QTimer::timeout, this, &TerminalView::beatTicked);
+}
+
+bool TerminalView::blinksOnBeat() const
+{
+    return m_beat && m_beat->isActive() && m_beat->interval() == QGuiApplication::styleHints()->cursorFlashTime() / 2;
+}
+
+void TerminalView::beatTicked()
+{
+    // A caret shown or moved less than half a blink ago stays for this tick.
+    if (hasFocus() && blinksOnBeat()
+        && !(m_caretShown && m_sinceBlinkRestart.elapsed() < m_beat->interval() / 2))
+        toggleCaret();
+}
+
+void TerminalView::toggleCaret()
+{
+    m_caretShown = !m_caretShown;
+    viewport()->update(shownRect(caretPosition()).adjusted(-1, 0, 1, 0));
+}
+
 void TerminalView::focusInEvent(QFocusEvent *e)
 {
     const int flash = QGuiApplication::styleHints()->cursorFlashTime();
-    if (flash >= 2)
+    if (flash >= 2 && !blinksOnBeat())
         m_blinkTimer.start(flash / 2, this);
+    m_sinceBlinkRestart.restart();
     m_caretShown = true;
     viewport()->update();
     QAbstractScrollArea::focusInEvent(e);
@@ -271,8 +299,7 @@ void TerminalView::timerEvent(QTimerEvent *e)
         QAbstractScrollArea::timerEvent(e);
         return;
     }
-    m_caretShown = !m_caretShown;
-    viewport()->update(shownRect(caretPosition()).adjusted(-1, 0, 1, 0));
+    toggleCaret();
 }
 
 // ---- painting ----------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QPointer>
 #include <QTimer>
 
 #include <optional>
@@ -79,6 +80,11 @@ public:
 
     QMenu *createStandardContextMenu(QWidget *parent = nullptr);
 
+    // Blinks the caret on the ticks of `beat`, a running timer, whenever it
+    // ticks at the blink's pace, rather than on a timer of its own: one
+    // wake-up then serves both.
+    void blinkWith(QTimer *beat);
+
 public Q_SLOTS:
     void copy();
     void cut();
@@ -113,6 +119,9 @@ private:
     qsizetype relative(qint64 absolute) const;
     void moveCaret(qsizetype position, bool extend, bool keepPreferredX = false);
     void caretChanged();
+    bool blinksOnBeat() const;
+    void beatTicked();
+    void toggleCaret();
     void scheduleFrame();
     void frame();
     // Everything is drawn afresh, at the current scroll position.
@@ -184,6 +193,7 @@ private:
     QElapsedTimer m_sinceFrame;
     qint64 m_frameGapMs = 1000; // between the last two frames
     QBasicTimer m_blinkTimer;
+    QPointer<QTimer> m_beat;
     QElapsedTimer m_sinceBlinkRestart;
     bool m_caretShown = true;
     QTimer m_autoScrollTimer;
