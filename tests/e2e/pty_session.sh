@@ -26,10 +26,9 @@ if [ -n "${E2E_SER2NET:-}" ]; then
 fi
 
 received() { cat "$wire.in" 2>/dev/null; }
-shown() { printf '%s' "$1" | od -An -c | tr -s ' \n' ' '; } # bytes with C escapes
 sent_is() { # BYTES: whether exactly BYTES went out so far
     local now=$(cat "$wire.out" 2>/dev/null; printf x)
-    [ "${now%x}" = "$1" ] || { E2E_WHY="sent so far: $(shown "${now%x}")"; return 1; }
+    [ "${now%x}" = "$1" ] || { E2E_WHY="sent so far: ${now@Q}"; return 1; }
 }
 received_count() { # NEEDLE N: whether NEEDLE (no line feed) came N times or more
     local n=$(received | grep -a -o -F -- "$1" | wc -l)
@@ -40,11 +39,10 @@ e2e_terminal modemterm "$MODEMTERM" --port "$port"
 # By the modem's answer to the greeting, exactly "AT" CR went out.
 e2e_wait "the modem's OK to the greeting" received_count $'OK\r' 1
 e2e_wait "exactly AT and a carriage return sent" sent_is $'AT\r'
-e2e_shot greeted
 
 e2e_focus "$WIN"
 before=$(received | wc -c)
-e2e_type "ATI"
+xdotool type --clearmodifiers --delay 40 ATI
 e2e_key Return
 e2e_wait "ATI and a carriage return sent in addition" sent_is $'AT\rATI\r'
 e2e_wait "the modem's answer to ATI" received_count $'OK\r' 2
@@ -54,15 +52,14 @@ answer=$(received | tail -c +$((before + 1)) | perl -0777 -pe 's/\r\n|\r|\n/\n/g
 transcript_ends_with_answer() {
     printf '' | xclip -i -selection clipboard
     e2e_key ctrl+a ctrl+c
-    xclip -o -selection clipboard >"$ART/transcript.txt" || :
-    local text=$(cat "$ART/transcript.txt"; printf x)
-    [[ "${text%x}" == *"${answer%x}" ]] ||
-        { E2E_WHY="text area ends: $(shown "$(tail -c 80 "$ART/transcript.txt")")"; return 1; }
+    local text=$(xclip -o -selection clipboard; printf x)
+    [[ "${text%x}" == *"${answer%x}" ]] || { E2E_WHY="text area ends: ${text: -80}"; return 1; }
 }
 e2e_wait "the answer in the text area" transcript_ends_with_answer
-e2e_shot answered
 # Ustawienia > Modemu (the second item) asks for the settings in one write.
-e2e_choose "$APP" alt+u ustawienia Down Return
+e2e_key alt+u
+e2e_menu_open "$APP"
+e2e_key Down Return
 e2e_wait "AT&V and a carriage return sent in addition" sent_is $'AT\rATI\rAT&V\r'
 
 e2e_quit "$APP" "$WIN"
