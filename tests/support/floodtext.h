@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <algorithm>
 #include <cstring>
 
 // Flood text for the tests and the benchmark: numbered lines that all differ,
@@ -35,23 +34,6 @@ public:
         return QString::fromLatin1(line, LineBytes - !m_endless).replace(u'\r', u'\n');
     }
     qint64 shownChars(qint64 lines) const { return lines * (LineBytes - !m_endless); }
-
-    // How many characters at the end of `text` are the flood up to line
-    // `last`, whole and in order; the first line may have lost its start (to
-    // the transcript's limits). It arrived whole when that is all of the text,
-    // or all of the flood.
-    qsizetype tailLength(QStringView text, qint64 last) const
-    {
-        qsizetype matched = 0;
-        for (qint64 n = last; n >= 0 && matched < text.size(); --n) {
-            const QString line = shown(n);
-            const qsizetype length = std::min(line.size(), text.size() - matched);
-            if (text.sliced(text.size() - matched - length, length) != QStringView(line).last(length))
-                break;
-            matched += length;
-        }
-        return matched;
-    }
 
 private:
     void fill(char *out, qint64 n) const

@@ -4,18 +4,17 @@
 // Modem lines for a pseudo-terminal, which has none: a test or the benchmark
 // plays them through ModemLines, and the shim (modemlineshim.cpp, linked into
 // a test or preloaded into a program) answers the program's TIOCMGET,
-// TIOCMSET/BIS/BIC, TIOCMIWAIT and TIOCGICOUNT on that pseudo-terminal from
+// TIOCMBIS/BIC, TIOCMIWAIT and TIOCGICOUNT on that pseudo-terminal from
 // them. The state lives in a small file, <MODEMTERM_LINESHIM_DIR>/pts-<n>,
 // mapped by both sides; waiters sleep on a futex in it. Pseudo-terminals
 // without such a file keep the kernel's answers.
 
 #include <atomic>
-#include <cstdint>
-#include <string>
-
 #include <climits>
+#include <cstdint>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -31,7 +30,7 @@ struct ModemLineState
     std::atomic<uint32_t> refuse;   // 1: TIOCMIWAIT fails with EINVAL; 2: TIOCGICOUNT with ENOTTY too
     std::atomic<uint32_t> waiting;  // TIOCMIWAIT calls asleep now
     std::atomic<uint32_t> reads;    // TIOCMGET calls answered
-    std::atomic<uint32_t> cts, dsr, rng, dcd; // transitions
+    std::atomic<uint32_t> cts, dsr, dcd; // transitions
 
     static std::string file(const char *dir, unsigned ptsNumber)
     {
@@ -56,18 +55,13 @@ struct ModemLineState
         ::close(fd);
         return p == MAP_FAILED ? nullptr : static_cast<ModemLineState *>(p);
     }
-    void wake()
-    {
-        sequence.fetch_add(1);
-        ::syscall(SYS_futex, &sequence, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-    }
 };
 
 // The device's side: sets the inputs of one pseudo-terminal's lines.
 class ModemLines
 {
 public:
-    // `ptsFd`: the pseudo-terminal, open at either end of it's terminal side.
+    // `ptsFd`: the pseudo-terminal, open at either end of its terminal side.
     ModemLines(const std::string &dir, int ptsFd)
         : m_file(ModemLineState::file(dir.c_str(), unsigned(ModemLineState::ptsNumber(ptsFd))))
         , m_state(ModemLineState::map(m_file, true))
@@ -75,45 +69,40 @@ public:
     }
     ~ModemLines()
     {
-        if (m_state)
-            ::munmap(m_state, sizeof(ModemLineState));
+        ::munmap(m_state, sizeof(ModemLineState));
         ::unlink(m_file.c_str());
     }
-    ModemLines(const ModemLines &) = delete;
-    ModemLines &operator=(const ModemLines &) = delete;
 
-    bool isValid() const { return m_state; }
     ModemLineState &state() { return *m_state; }
 
-    // Sets the inputs among TIOCM_CTS, TIOCM_DSR, TIOCM_CAR, TIOCM_RNG to `on`.
+    // Sets the inputs among TIOCM_CTS, TIOCM_DSR and TIOCM_CAR to `on`.
     void set(uint32_t inputs, bool on)
     {
         const uint32_t before = m_state->lines;
-        const uint32_t after = on ? before | inputs : before & ~inputs;
-        count(before ^ after);
-        m_state->lines = after;
-        m_state->wake();
+        m_state->lines = on ? before | inputs : before & ~inputs;
+        count(before ^ m_state->lines);
     }
     // The inputs go on and off again at once, faster than anyone can look.
     void pulse(uint32_t inputs)
     {
         count(inputs);
         count(inputs);
-        m_state->wake();
     }
     void vanish()
     {
         m_state->gone = 1;
-        m_state->wake();
+        count(0);
     }
 
 private:
+    // Counts a transition of the lines `moved`, and wakes the waiters.
     void count(uint32_t moved)
     {
         m_state->cts += (moved & TIOCM_CTS) != 0;
         m_state->dsr += (moved & TIOCM_DSR) != 0;
         m_state->dcd += (moved & TIOCM_CAR) != 0;
-        m_state->rng += (moved & TIOCM_RNG) != 0;
+        m_state->sequence.fetch_add(1);
+        ::syscall(SYS_futex, &m_state->sequence, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
     }
 
     std::string m_file;
