@@ -5,7 +5,7 @@ set -euo pipefail
 
 E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
 ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$E2E_NAME
-E2E_PIDS=() E2E_RUNTIME=''
+E2E_PIDS=()
 
 e2e_fail() {
     echo "FAIL: $* (logs and the screen in $ART)" >&2
@@ -19,7 +19,6 @@ e2e_cleanup() {
         kill -TERM "$pid" 2>/dev/null || :
         e2e_reap "$pid" 5 || kill -KILL "$pid" 2>/dev/null || :
     done
-    rm -rf "$E2E_RUNTIME"
     exit "$rc"
 }
 
@@ -31,30 +30,24 @@ e2e_reap() {
     wait "$1" 2>/dev/null && E2E_STATUS=0 || E2E_STATUS=$?
 }
 
-# e2e_init: checks the tools, empties the artifact folder, starts Xvfb and a session bus.
+# e2e_init: checks the tools, empties the artifact folder, starts Xvfb.
 e2e_init() {
     local tool
-    for tool in Xvfb xdotool xprop import convert xclip dbus-daemon; do
+    for tool in Xvfb xdotool xprop import convert xclip; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
     done
     rm -rf "$ART" && mkdir -p "$ART"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
-    # Our X server, unscaled, whatever the caller exported.
-    export QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false'
+    # Our X server, unscaled, and no session bus, whatever the caller exported.
+    export QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' DBUS_SESSION_BUS_ADDRESS=disabled:
     unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING QT_FONT_DPI WAYLAND_DISPLAY DISPLAY
-    E2E_RUNTIME=$(mktemp -d /tmp/modemterm-e2e.XXXXXX) # short: a socket's path may not exceed 107 bytes
-    export XDG_RUNTIME_DIR=$E2E_RUNTIME
     # Sanitizer builds: what the display's system libraries keep until exit.
     export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(realpath "${BASH_SOURCE[0]%/*}")/lsan-x11.supp
     # -displayfd: the server picks a free display and reports it.
     e2e_start xvfb Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$ART/display"
     e2e_wait "Xvfb to report its display" test -s "$ART/display"
     export DISPLAY=:$(head -n1 "$ART/display")
-    # Ours, not the desktop's the caller may have.
-    e2e_start dbus dbus-daemon --session --nofork --print-address=5 5>"$ART/session-bus"
-    e2e_wait "the session bus" test -s "$ART/session-bus"
-    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ART/session-bus")
 }
 
 # e2e_wait WHAT COMMAND...: polls COMMAND (quietly) until it succeeds, for at

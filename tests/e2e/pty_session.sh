@@ -3,11 +3,8 @@
 # modemterm on modemsim through a real pseudo-terminal, with ptytap between
 # them recording every byte: the greeting goes out exactly once, a typed line
 # goes out as typed, the answer shows in the text area, and "Wyjdź" ends with
-# status 0 (the port freed with it: tst_startup). With E2E_SER2NET=1 the
-# terminal reaches the tap through the real ser2net, over RFC 2217.
+# status 0 (the port freed with it: tst_startup).
 source "$(dirname "$0")/lib.sh"
-[ -z "${E2E_SER2NET:-}" ] || SER2NET=$(PATH=$PATH:/usr/sbin command -v ser2net) ||
-    { echo "SKIP: ser2net is not installed (Debian package ser2net)"; exit 77; }
 e2e_init
 
 e2e_start modemsim "$MODEMSIM"
@@ -15,15 +12,6 @@ e2e_wait "modemsim to print its terminal" grep -q '^/dev/' "$ART/modemsim.log"
 port=$ART/modem wire=$ART/wire
 e2e_start ptytap "$PTYTAP" "$(head -n1 "$ART/modemsim.log")" "$port" 3>"$wire.out" 4>"$wire.in"
 e2e_wait "the tap's port $port" test -L "$port"
-if [ -n "${E2E_SER2NET:-}" ]; then
-    # A loopback port nothing listens on; ser2net in the foreground, its own configuration.
-    until tcp=$((20000 + RANDOM % 40000)); ! grep -q ":$(printf %04X "$tcp") 00000000:0000 0A" /proc/net/tcp; do :; done
-    printf 'connection: &modem\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
-        "$tcp" "$port" >"$ART/ser2net.yaml"
-    e2e_start ser2net "$SER2NET" -n -u -c "$ART/ser2net.yaml"
-    e2e_wait "ser2net to listen" grep -q ":$(printf %04X "$tcp") 00000000:0000 0A" /proc/net/tcp
-    port=rfc2217://127.0.0.1:$tcp
-fi
 
 received() { cat "$wire.in" 2>/dev/null; }
 sent_is() { # BYTES: whether exactly BYTES went out so far

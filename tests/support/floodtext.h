@@ -4,8 +4,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <cstring>
-
 // Flood text for the tests and the benchmark: numbered lines that all differ,
 // so a lost, doubled or reordered line shows. Line n is 80 printable
 // characters (n in ten digits, a blank, filler from all of ASCII that shifts
@@ -38,20 +36,13 @@ public:
 private:
     void fill(char *out, qint64 n) const
     {
-        // Filler character i of line n is ' ' + (31 n + 7 i) mod 95: it repeats
-        // every 95 lines, so the fillers are made once (the benchmark needs speed).
-        constexpr int Filler = LineBytes - 13;
-        static const QByteArray rows = [] {
-            QByteArray all(95 * Filler, ' ');
-            for (int k = 0; k < all.size(); ++k)
-                all[k] = char(' ' + (k / Filler * 31 + (11 + k % Filler) * 7) % 95);
-            return all;
-        }();
         const int row = int(n % 95);
         for (qint64 i = 9, digits = n; i >= 0; --i, digits /= 10)
             out[i] = char('0' + digits % 10);
         out[10] = ' ';
-        std::memcpy(out + 11, rows.constData() + row * Filler, Filler);
+        // Filler character i of line n is ' ' + (31 n + 7 i) mod 95.
+        for (int i = 11, c = (31 * row + 77) % 95; i < LineBytes - 2; ++i, c = c < 88 ? c + 7 : c - 88)
+            out[i] = char(' ' + c);
         out[LineBytes - 2] = m_endless ? char('a' + row % 26) : '\r';
         out[LineBytes - 1] = m_endless ? char('A' + row % 26) : '\n';
     }

@@ -91,11 +91,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     ModemLineState *state = pts >= 0 ? ModemLineState::map(ModemLineState::file(dir, unsigned(pts)), false) : nullptr;
     if (!state)
         return next(fd, request, arg);
-    const int saved = errno;
-    errno = 0;
     const int result = answer(*state, request, arg);
     const int error = errno;
     ::munmap(state, sizeof(ModemLineState));
-    errno = result == 0 ? saved : error;
+    errno = error;
     return result;
 }
