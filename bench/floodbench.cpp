@@ -223,7 +223,7 @@ FloodResult Bench::programFlood(bool endless, FloodLink::Kind kind, bool logged)
     const FloodText flood(endless);
     const long long reps = floodBlocks();
     const long long blockBytes = FloodLinesPerBlock * FloodText::LineBytes;
-    const long long perBlock = flood.shownChars(FloodLinesPerBlock);
+    const long long perBlock = FloodLinesPerBlock * flood.shown(0).size();
 
     // A user types "ATI" and Enter every 200 ms while the flood runs; each
     // line is timed from the keys to its arrival at the port.
@@ -313,7 +313,7 @@ bool Bench::arrivedWhole(Running &r, const FloodText &flood, long long lines)
     QString text = QString::fromStdString(*utf8);
     text.remove(QStringLiteral("ATI\n"));
     const qsizetype tail = floodTailLength(flood, text, lines - 1);
-    return tail == text.size() || tail == flood.shownChars(lines);
+    return tail == text.size() || tail == lines * flood.shown(0).size();
 }
 
 // On the simulated modem, DSR follows DTR: a click on the DTR box until the

@@ -34,9 +34,8 @@ seen() {
     text=$(pixels 10 "$top" 1 40 | awk -v bg="$bg" '$3 != bg { print $2; exit }')
     span=$(pixels 0 "${text:-$top}" "$GW" 1 | awk -v c="$(pixels $((GW / 2)) "${text:-$top}" 1 1 | cut -d' ' -f3)" \
         '$3 == c { if (l == "") l = $1; r = $1 } END { print l "-" r }')
-    # The clock's text: its dark pixels on the boxes' rows.
-    clock=$(pixels $((GW - 90)) "$top" 80 16 | awk '{ r = ("0x" substr($3, 1, 2)) + 0; g = ("0x" substr($3, 3, 2)) + 0
-        b = ("0x" substr($3, 5, 2)) + 0 } 0.3 * r + 0.59 * g + 0.11 * b < 110 { print $1 }' | sort -n | head -n1)
+    # The clock's text: its dark pixels (red below 0x70) on the boxes' rows.
+    clock=$(pixels $((GW - 90)) "$top" 80 16 | awk '$3 < "7" { print $1 }' | sort -n | head -n1)
     clock=$((GW - ${clock:-$GW})) # the first glyph's bearing may take up to 3 pixels
     [ "$clock" -gt 53 ] || [ "$clock" -lt 50 ] || clock=53
     SEEN="boxes $(pixels 52 "$top" 1 40 | grep -cE 'FF0000|00FF00') high at $boxes; text area from y $((${text:-$top} - top)) across x $span"

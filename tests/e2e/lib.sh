@@ -3,8 +3,7 @@
 # read only what a person gets: windows and pixels.
 set -euo pipefail
 
-E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
-ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$E2E_NAME
+ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$(basename "$0" .sh)
 E2E_PIDS=()
 
 e2e_fail() {

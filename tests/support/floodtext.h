@@ -31,7 +31,6 @@ public:
         fill(line, n);
         return QString::fromLatin1(line, LineBytes - !m_endless).replace(u'\r', u'\n');
     }
-    qint64 shownChars(qint64 lines) const { return lines * (LineBytes - !m_endless); }
 
 private:
     void fill(char *out, qint64 n) const
