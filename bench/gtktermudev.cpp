@@ -17,9 +17,9 @@ extern "C" void *g_udev_client_query_by_device_file(void *client, const char *fi
     const char *dir = std::getenv("MODEMTERM_LINESHIM_DIR");
     const int fd = device || !dir ? -1 : ::open(file, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
-        const int pts = ModemLineState::ptsNumber(fd);
+        const std::string lines = ModemLineState::file(dir, fd);
         ::close(fd);
-        if (pts >= 0 && ::access(ModemLineState::file(dir, unsigned(pts)).c_str(), F_OK) == 0)
+        if (::access(lines.c_str(), F_OK) == 0)
             device = next(client, "/dev/tty");
     }
     return device;

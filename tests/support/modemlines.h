@@ -5,7 +5,7 @@
 // plays them through ModemLines, and the shim (modemlineshim.cpp, linked into
 // a test or preloaded into a program) answers the program's TIOCMGET,
 // TIOCMBIS/BIC, TIOCMIWAIT and TIOCGICOUNT on that pseudo-terminal from
-// them. The state lives in a small file, <MODEMTERM_LINESHIM_DIR>/pts-<n>,
+// them. The state lives in a small file, <MODEMTERM_LINESHIM_DIR>/dev-<st_rdev>,
 // mapped by both sides; waiters sleep on a futex in it. Pseudo-terminals
 // without such a file keep the kernel's answers.
 
@@ -19,7 +19,6 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 struct ModemLineState
@@ -32,17 +31,12 @@ struct ModemLineState
     std::atomic<uint32_t> reads;    // TIOCMGET calls answered
     std::atomic<uint32_t> cts, dsr, dcd; // transitions
 
-    static std::string file(const char *dir, unsigned ptsNumber)
-    {
-        return std::string(dir) + "/pts-" + std::to_string(ptsNumber);
-    }
-    // The number n of /dev/pts/n open at `fd`, or -1 for anything else.
-    static int ptsNumber(int fd)
+    // The state's file for the device open at `fd`; no file has the state
+    // of anything but a played pseudo-terminal.
+    static std::string file(const char *dir, int fd)
     {
         struct stat st{};
-        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) < 136 || major(st.st_rdev) > 143)
-            return -1;
-        return int((major(st.st_rdev) - 136) * 256 + minor(st.st_rdev));
+        return ::fstat(fd, &st) == 0 ? std::string(dir) + "/dev-" + std::to_string(st.st_rdev) : std::string();
     }
     static ModemLineState *map(const std::string &file, bool create)
     {
@@ -61,9 +55,9 @@ struct ModemLineState
 class ModemLines
 {
 public:
-    // `ptsFd`: the pseudo-terminal, open at either end of its terminal side.
+    // `ptsFd`: the terminal side of the pseudo-terminal.
     ModemLines(const std::string &dir, int ptsFd)
-        : m_file(ModemLineState::file(dir.c_str(), unsigned(ModemLineState::ptsNumber(ptsFd))))
+        : m_file(ModemLineState::file(dir.c_str(), ptsFd))
         , m_state(ModemLineState::map(m_file, true))
     {
     }

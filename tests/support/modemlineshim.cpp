@@ -87,8 +87,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     const char *dir = std::getenv("MODEMTERM_LINESHIM_DIR");
     const bool lineCall = request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC || request == TIOCMIWAIT
                           || request == TIOCGICOUNT;
-    const int pts = lineCall && dir ? ModemLineState::ptsNumber(fd) : -1;
-    ModemLineState *state = pts >= 0 ? ModemLineState::map(ModemLineState::file(dir, unsigned(pts)), false) : nullptr;
+    ModemLineState *state = lineCall && dir ? ModemLineState::map(ModemLineState::file(dir, fd), false) : nullptr;
     if (!state)
         return next(fd, request, arg);
     const int result = answer(*state, request, arg);
