@@ -23,11 +23,10 @@ seen() {
     local top=$(pixels 52 "$GY" 1 100 | awk '$3 == "FF0000" || $3 == "00FF00" { print $2; exit }')
     [ -n "$top" ] || { E2E_WHY="no line box"; return 1; }
     CLIENT=${GW}x$((GY + GH - top))
-    # The runs of pure red or green along a row through the boxes.
-    local boxes=$(pixels 0 $((top + 8)) 420 1 |
-        awk '{ col = $3 == "FF0000" ? "R" : $3 == "00FF00" ? "G" : "" }
-             col != c || $1 != e + 1 { if (c != "") print s "-" e c; c = col; s = $1 }
-             { e = $1 } END { if (c != "") print s "-" e c }' | paste -sd' ')
+    # Along a row through the boxes: how many pixels in a row are pure red,
+    # pure green or neither.
+    local boxes=$(pixels 0 $((top + 8)) 420 1 | awk '{ print $3 == "FF0000" ? "R" : $3 == "00FF00" ? "G" : "-" }' |
+        uniq -c | awk '{ printf " %d%s", $1, $2 }')
     # The text area's top frame: the first change from the background down a
     # column left of the boxes; the row it runs along.
     local bg=$(pixels 10 "$top" 1 1 | cut -d' ' -f3) text span clock
@@ -38,14 +37,14 @@ seen() {
     clock=$(pixels $((GW - 90)) "$top" 80 16 | awk '$3 < "7" { print $1 }' | sort -n | head -n1)
     clock=$((GW - ${clock:-$GW})) # the first glyph's bearing may take up to 3 pixels
     [ "$clock" -gt 53 ] || [ "$clock" -lt 50 ] || clock=53
-    SEEN="boxes $(pixels 52 "$top" 1 40 | grep -cE 'FF0000|00FF00') high at $boxes; text area from y $((${text:-$top} - top)) across x $span"
+    SEEN="boxes $(pixels 52 "$top" 1 40 | grep -cE 'FF0000|00FF00') high:$boxes; text area from y $((${text:-$top} - top)) across x $span"
     [ "$(pixels $((GW / 2)) $((GY + GH - 1)) 1 1 | cut -d' ' -f3)" = "$bg" ] || SEEN+=" to the bottom"
     SEEN+="; clock $clock pixels from the right"
 }
 # layout_holds WIDTH: whether the window is WIDTH pixels wide and its layout holds.
 layout_holds() {
     seen || return 1
-    local want="boxes 17 high at 32-72G 128-160R 224-248R 304-328R 376-400R; text area from y 17 across x 0-$(($1 - 1))"
+    local want="boxes 17 high: 32- 41G 55- 33R 63- 25R 55- 25R 47- 25R 19-; text area from y 17 across x 0-$(($1 - 1))"
     want+=" to the bottom; clock 53 pixels from the right"
     [ "$SEEN" = "$want" ] || { E2E_WHY="seen: $SEEN"; return 1; }
 }

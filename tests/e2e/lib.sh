@@ -13,20 +13,10 @@ e2e_fail() {
 }
 
 e2e_cleanup() {
-    local rc=$? pid
-    for pid in "${E2E_PIDS[@]}"; do # newest first: the X server last
-        kill -TERM "$pid" 2>/dev/null || :
-        e2e_reap "$pid" 5 || kill -KILL "$pid" 2>/dev/null || :
-    done
+    local rc=$?
+    kill -TERM "${E2E_PIDS[@]}" 2>/dev/null || :
+    wait
     exit "$rc"
-}
-
-# e2e_reap PID SECONDS: waits for a child (not in $(...)) to end, its status to
-# E2E_STATUS; returns 1 if it still runs after SECONDS.
-e2e_reap() {
-    local end=$((SECONDS + $2))
-    while kill -0 "$1" 2>/dev/null; do [ "$SECONDS" -lt "$end" ] || return 1; sleep 0.05; done
-    wait "$1" 2>/dev/null && E2E_STATUS=0 || E2E_STATUS=$?
 }
 
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb.
@@ -77,9 +67,10 @@ e2e_quit() {
     e2e_key alt+p
     e2e_menu_open "$1"
     e2e_key w
-    e2e_reap "$1" 20 || e2e_fail "modemterm $1 still runs after Wyjdź"
-    [ "$E2E_STATUS" -eq 0 ] || e2e_fail "modemterm $1 ended with status $E2E_STATUS after Wyjdź"
+    e2e_wait "modemterm to end after Wyjdź" _e2e_ended "$1"
+    wait "$1" || e2e_fail "modemterm ended with status $? after Wyjdź"
 }
+_e2e_ended() { ! kill -0 "$1"; }
 
 # e2e_windows PID NAME: ids of PID's visible top-level windows named exactly NAME.
 e2e_windows() { xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null || :; }

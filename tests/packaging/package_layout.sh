@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Builds the Debian package, unpacks it into a scratch root and checks what a
 # user gets: the files, the control data, the licence, that the packaged
-# programs and documents work, and that lintian finds no error. What is seen
+# programs and documents work, and that lintian finds no error or warning. What is seen
 # is written one fact a line and compared with what should be.
 # Usage: package_layout.sh BUILD_DIR WORK_DIR VERSION
 set -euo pipefail
@@ -24,17 +24,18 @@ seen() {
     for bin in modemterm modemsim; do
         QT_QPA_PLATFORM=offscreen timeout 20 "root/usr/bin/$bin" --version 2>&1 | grep -m1 -cF "$version"
     done
-    awk '/^\[/ { group = $0 } group == "[Desktop Entry]" && /^(Exec|Icon)=/' root/usr/share/applications/modemterm.desktop
+    grep '^Icon=' root/usr/share/applications/modemterm.desktop
     # Hints count too: an entry listed in two menus is a fault for us.
     desktop-file-validate root/usr/share/applications/modemterm.desktop 2>&1
     convert root/usr/share/icons/hicolor/scalable/apps/modemterm.svg icon.png 2>&1 && echo icon renders
     for page in modemterm modemsim; do
-        LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "root/usr/share/man/man1/$page.1.gz" 2>&1 >"$page.txt"
-        grep -m1 -cF "$version" "$page.txt"
+        LC_ALL=C.UTF-8 man -l "root/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -m1 -cF "$version"
     done
     head -n1 root/usr/share/doc/modemterm/copyright
     grep -x "License: .*" root/usr/share/doc/modemterm/copyright | sort -u
-    lintian --allow-root "$deb" 2>&1 | grep '^E:' || :
+    # Its warnings count too: they cover the manual pages' groff messages and
+    # a desktop entry's command missing from the package.
+    lintian --allow-root "$deb" 2>&1 | grep -E '^(E|W):' || :
 }
 expected() {
     echo "out/modemterm_${version}_$(dpkg --print-architecture).deb"
@@ -43,7 +44,7 @@ expected() {
     printf './usr/%s\n' bin/modemsim bin/modemterm share/applications/modemterm.desktop \
         share/doc/modemterm/changelog.gz share/doc/modemterm/copyright share/icons/hicolor/scalable/apps/modemterm.svg \
         share/man/man1/modemsim.1.gz share/man/man1/modemterm.1.gz
-    printf '%s\n' 1 1 Exec=modemterm Icon=modemterm 'icon renders' 1 1
+    printf '%s\n' 1 1 Icon=modemterm 'icon renders' 1 1
     echo "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
     echo "License: MIT"
 }
