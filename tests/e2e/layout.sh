@@ -21,7 +21,7 @@ seen() {
     import -silent -window root "$ART/screen.png"
     # The client area's top: the CD box's first row below the menu bar.
     local top=$(pixels 52 "$GY" 1 100 | awk '$3 == "FF0000" || $3 == "00FF00" { print $2; exit }')
-    [ -n "$top" ] || { E2E_WHY="no line box"; return 1; }
+    [ -n "$top" ] || return 1
     CLIENT=${GW}x$((GY + GH - top))
     # Along a row through the boxes: how many pixels in a row are pure red,
     # pure green or neither.

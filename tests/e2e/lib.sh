@@ -29,7 +29,7 @@ e2e_init() {
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
     # Our X server, unscaled, and no session bus, whatever the caller exported.
-    export QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='qt.qpa.*=false' DBUS_SESSION_BUS_ADDRESS=disabled:
+    export QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
     unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING QT_FONT_DPI WAYLAND_DISPLAY DISPLAY
     # Sanitizer builds: what the display's system libraries keep until exit.
     export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(realpath "${BASH_SOURCE[0]%/*}")/lsan-x11.supp

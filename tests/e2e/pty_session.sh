@@ -23,15 +23,12 @@ received_count() { # NEEDLE N: whether NEEDLE (no line feed) came N times or mor
 }
 
 e2e_terminal modemterm "$MODEMTERM" --port "$port"
-# By the modem's answer to the greeting, exactly "AT" CR went out.
 e2e_wait "the modem's OK to the greeting" received_count $'OK\r' 1
-e2e_wait "exactly AT and a carriage return sent" sent_is $'AT\r'
 
 e2e_focus "$WIN"
 before=$(received | wc -c)
 xdotool type --clearmodifiers --delay 40 ATI
 e2e_key Return
-e2e_wait "ATI and a carriage return sent in addition" sent_is $'AT\rATI\r'
 e2e_wait "the modem's answer to ATI" received_count $'OK\r' 2
 # The text area, read through the clipboard, ends with what the modem sent
 # since, line endings as the text area shows them.
@@ -43,7 +40,8 @@ transcript_ends_with_answer() {
     [[ "${text%x}" == *"${answer%x}" ]] || { E2E_WHY="text area ends: ${text: -80}"; return 1; }
 }
 e2e_wait "the answer in the text area" transcript_ends_with_answer
-# Ustawienia > Modemu (the second item) asks for the settings in one write.
+# Ustawienia > Modemu (the second item) asks for the settings; all sent so
+# far is the greeting, the typed line and that.
 e2e_key alt+u
 e2e_menu_open "$APP"
 e2e_key Down Return

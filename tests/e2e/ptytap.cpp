@@ -16,10 +16,12 @@
 
 int main(int argc, char **argv)
 {
+    if (argc != 3)
+        return 2;
     PseudoTerminal tap;
     // Reading the device never waits; writing to it waits until it took all.
-    const int reader = argc == 3 ? ::open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK) : -1;
-    const int writer = argc == 3 ? ::open(argv[1], O_WRONLY | O_NOCTTY) : -1;
+    const int reader = ::open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const int writer = ::open(argv[1], O_WRONLY | O_NOCTTY);
     if (reader < 0 || writer < 0 || !tap.open() || ::symlink(tap.path().toLocal8Bit().constData(), argv[2]) != 0)
         return std::perror("ptytap DEVICE LINK 3>SENT 4>RECEIVED"), 1;
     for (char buf[4096];;) {
