@@ -34,9 +34,8 @@ seen() {
     span=$(pixels 0 "${text:-$top}" "$GW" 1 | awk -v c="$(pixels $((GW / 2)) "${text:-$top}" 1 1 | cut -d' ' -f3)" \
         '$3 == c { if (l == "") l = $1; r = $1 } END { print l "-" r }')
     # The clock's text: its dark pixels (red below 0x70) on the boxes' rows.
-    clock=$(pixels $((GW - 90)) "$top" 80 16 | awk '$3 < "7" { print $1 }' | sort -n | head -n1)
-    clock=$((GW - ${clock:-$GW})) # the first glyph's bearing may take up to 3 pixels
-    [ "$clock" -gt 53 ] || [ "$clock" -lt 50 ] || clock=53
+    clock=$(pixels $((GW - 90)) "$top" 80 16 | awk -v w="$GW" '$3 < "7" && (!m || $1 < m) { m = $1 }
+        END { print (w - m > 53 || w - m < 50) ? w - m : 53 }') # the first glyph's bearing may take up to 3 pixels
     SEEN="boxes $(pixels 52 "$top" 1 40 | grep -cE 'FF0000|00FF00') high:$boxes; text area from y $((${text:-$top} - top)) across x $span"
     [ "$(pixels $((GW / 2)) $((GY + GH - 1)) 1 1 | cut -d' ' -f3)" = "$bg" ] || SEEN+=" to the bottom"
     SEEN+="; clock $clock pixels from the right"

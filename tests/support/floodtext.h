@@ -25,12 +25,7 @@ public:
         return out;
     }
     // Line n as the transcript shows it, with its line break.
-    QString shown(qint64 n) const
-    {
-        char line[LineBytes];
-        fill(line, n);
-        return QString::fromLatin1(line, LineBytes - !m_endless).replace(u'\r', u'\n');
-    }
+    QString shown(qint64 n) const { return QString::fromLatin1(lines(n, 1)).remove(u'\r'); }
 
 private:
     void fill(char *out, qint64 n) const
