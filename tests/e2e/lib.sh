@@ -52,7 +52,7 @@ e2e_wait() {
 
 # e2e_start NAME COMMAND...: runs COMMAND in the background, output to
 # NAME.log, its pid to E2E_LAST_PID.
-e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & E2E_LAST_PID=$!; E2E_PIDS=("$E2E_LAST_PID" "${E2E_PIDS[@]}"); }
+e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & E2E_LAST_PID=$!; E2E_PIDS+=("$E2E_LAST_PID"); }
 # e2e_terminal NAME COMMAND...: starts a terminal program as e2e_start does;
 # APP is its pid, WIN its window "Terminal".
 e2e_terminal() {

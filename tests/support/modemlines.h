@@ -41,8 +41,6 @@ struct ModemLineState
     static ModemLineState *map(const std::string &file, bool create)
     {
         const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_TRUNC : 0), 0600);
-        if (fd < 0)
-            return nullptr;
         void *p = MAP_FAILED;
         if (!create || ::ftruncate(fd, sizeof(ModemLineState)) == 0)
             p = ::mmap(nullptr, sizeof(ModemLineState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

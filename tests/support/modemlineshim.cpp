@@ -20,21 +20,21 @@ int failWith(int error)
     return -1;
 }
 
-// The transitions counted so far of the lines in `mask`.
-uint32_t counted(const ModemLineState &s, uint32_t mask)
+// The transitions counted so far. Every caller waits on CD, CTS and DSR
+// together, so TIOCMIWAIT's mask is not looked at.
+uint32_t counted(const ModemLineState &s)
 {
-    return ((mask & TIOCM_CTS) ? s.cts.load() : 0) + ((mask & TIOCM_DSR) ? s.dsr.load() : 0)
-           + ((mask & TIOCM_CAR) ? s.dcd.load() : 0);
+    return s.cts + s.dsr + s.dcd;
 }
 
-int waitForChange(ModemLineState &s, uint32_t mask)
+int waitForChange(ModemLineState &s)
 {
     if (s.refuse)
         return failWith(EINVAL);
-    const uint32_t before = counted(s, mask);
+    const uint32_t before = counted(s);
     ++s.waiting;
     int result = 0;
-    for (uint32_t sequence = s.sequence; !s.gone && counted(s, mask) == before; sequence = s.sequence) {
+    for (uint32_t sequence = s.sequence; !s.gone && counted(s) == before; sequence = s.sequence) {
         if (::syscall(SYS_futex, &s.sequence, FUTEX_WAIT, sequence, nullptr, nullptr, 0) != 0 && errno == EINTR) {
             result = -1; // a signal ends the wait, as in a driver
             break;
@@ -46,7 +46,6 @@ int waitForChange(ModemLineState &s, uint32_t mask)
 
 int answer(ModemLineState &s, unsigned long request, void *arg)
 {
-    const uint32_t bits = uint32_t(reinterpret_cast<uintptr_t>(arg)); // TIOCMIWAIT's mask is the argument itself
     if (s.gone)
         return failWith(EIO);
     switch (request) {
@@ -60,10 +59,9 @@ int answer(ModemLineState &s, unsigned long request, void *arg)
     case TIOCMBIC:
         s.lines &= ~uint32_t(*static_cast<int *>(arg));
         return 0;
-    case TIOCGICOUNT:
+    case TIOCGICOUNT: {
         if (s.refuse >= 2)
             return failWith(ENOTTY);
-    {
         auto *c = static_cast<serial_icounter_struct *>(arg);
         *c = serial_icounter_struct{};
         c->cts = int(s.cts);
@@ -72,7 +70,7 @@ int answer(ModemLineState &s, unsigned long request, void *arg)
         return 0;
     }
     }
-    return waitForChange(s, bits);
+    return waitForChange(s); // TIOCMIWAIT
 }
 
 } // namespace
