@@ -14,7 +14,7 @@ class FloodText
 public:
     static constexpr qsizetype LineBytes = 82;
 
-    explicit FloodText(bool endless = false) : m_endless(endless) {}
+    bool endless = false;
 
     // Lines [first, first + count) as the device sends them.
     QByteArray lines(qint64 first, qint64 count) const
@@ -37,9 +37,7 @@ private:
         // Filler character i of line n is ' ' + (31 n + 7 i) mod 95.
         for (int i = 11, c = (31 * row + 77) % 95; i < LineBytes - 2; ++i, c = c < 88 ? c + 7 : c - 88)
             out[i] = char(' ' + c);
-        out[LineBytes - 2] = m_endless ? char('a' + row % 26) : '\r';
-        out[LineBytes - 1] = m_endless ? char('A' + row % 26) : '\n';
+        out[LineBytes - 2] = endless ? char('a' + row % 26) : '\r';
+        out[LineBytes - 1] = endless ? char('A' + row % 26) : '\n';
     }
-
-    bool m_endless;
 };
