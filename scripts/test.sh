@@ -7,23 +7,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # The end-to-end tests' X server and tools, what the package test runs, and
 # ser2net for the network port tests (run by the tests in the foreground,
 # never as the system service), lrzsz for the simulated modem's file service.
-TEST_PACKAGES=(xvfb xauth xdotool imagemagick x11-utils xclip dbus-daemon
+TEST_PACKAGES=(xvfb xauth xdotool imagemagick x11-utils xclip
                desktop-file-utils dpkg-dev file lintian ser2net lrzsz)
 need_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 
-# Every test must pass the first time, except those named here: they relay a
-# session through ser2net on a pseudo-terminal, and some kernels (seen on
-# Linux 6.18) now and then lose or hold back bytes in such a relay, which is no
-# fault of ours. Only they run again after a failure, up to three times in all,
-# in a pass of their own; every failed attempt stays in the output.
-RETRIED='^(e2e_ser2net_session)$'
+# Every test must pass the first time.
 run_suite() {
-    local status=0
-    ctest --test-dir "$1" --output-on-failure -j "$JOBS" -E "$RETRIED" || status=1
-    ctest --test-dir "$1" --output-on-failure -R "$RETRIED" --repeat until-pass:3 || status=1
-    return "$status"
+    ctest --test-dir "$1" --output-on-failure -j "$JOBS"
 }
 
 configure_and_build "$ROOT/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \

@@ -4,9 +4,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <algorithm>
-#include <cstring>
-
 // Flood text for the tests and the benchmark: numbered lines that all differ,
 // so a lost, doubled or reordered line shows. Line n is 80 printable
 // characters (n in ten digits, a blank, filler from all of ASCII that shifts
@@ -17,7 +14,7 @@ class FloodText
 public:
     static constexpr qsizetype LineBytes = 82;
 
-    explicit FloodText(bool endless = false) : m_endless(endless) {}
+    bool endless = false;
 
     // Lines [first, first + count) as the device sends them.
     QByteArray lines(qint64 first, qint64 count) const
@@ -28,51 +25,19 @@ public:
         return out;
     }
     // Line n as the transcript shows it, with its line break.
-    QString shown(qint64 n) const
-    {
-        char line[LineBytes];
-        fill(line, n);
-        return QString::fromLatin1(line, LineBytes - !m_endless).replace(u'\r', u'\n');
-    }
-    qint64 shownChars(qint64 lines) const { return lines * (LineBytes - !m_endless); }
-
-    // How many characters at the end of `text` are the flood up to line
-    // `last`, whole and in order; the first line may have lost its start (to
-    // the transcript's limits). It arrived whole when that is all of the text,
-    // or all of the flood.
-    qsizetype tailLength(QStringView text, qint64 last) const
-    {
-        qsizetype matched = 0;
-        for (qint64 n = last; n >= 0 && matched < text.size(); --n) {
-            const QString line = shown(n);
-            const qsizetype length = std::min(line.size(), text.size() - matched);
-            if (text.sliced(text.size() - matched - length, length) != QStringView(line).last(length))
-                break;
-            matched += length;
-        }
-        return matched;
-    }
+    QString shown(qint64 n) const { return QString::fromLatin1(lines(n, 1)).remove(u'\r'); }
 
 private:
     void fill(char *out, qint64 n) const
     {
-        // Filler character i of line n is ' ' + (31 n + 7 i) mod 95: it repeats
-        // every 95 lines, so the fillers are made once (the benchmark needs speed).
-        constexpr int Filler = LineBytes - 13;
-        static const QByteArray rows = [] {
-            QByteArray all(95 * Filler, ' ');
-            for (int k = 0; k < all.size(); ++k)
-                all[k] = char(' ' + (k / Filler * 31 + (11 + k % Filler) * 7) % 95);
-            return all;
-        }();
         const int row = int(n % 95);
         for (qint64 i = 9, digits = n; i >= 0; --i, digits /= 10)
             out[i] = char('0' + digits % 10);
         out[10] = ' ';
-        std::memcpy(out + 11, rows.constData() + row * Filler, Filler);
-        out[LineBytes - 2] = m_endless ? char('a' + row % 26) : '\r';
-        out[LineBytes - 1] = m_endless ? char('A' + row % 26) : '\n';
+        // Filler character i of line n is ' ' + (31 n + 7 i) mod 95.
+        for (int i = 11, c = (31 * row + 77) % 95; i < LineBytes - 2; ++i, c = c < 88 ? c + 7 : c - 88)
+            out[i] = char(' ' + c);
+        out[LineBytes - 2] = endless ? char('a' + row % 26) : '\r';
+        out[LineBytes - 1] = endless ? char('A' + row % 26) : '\n';
     }
-
-    bool m_endless;
 };

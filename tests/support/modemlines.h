@@ -4,23 +4,21 @@
 // Modem lines for a pseudo-terminal, which has none: a test or the benchmark
 // plays them through ModemLines, and the shim (modemlineshim.cpp, linked into
 // a test or preloaded into a program) answers the program's TIOCMGET,
-// TIOCMSET/BIS/BIC, TIOCMIWAIT and TIOCGICOUNT on that pseudo-terminal from
-// them. The state lives in a small file, <MODEMTERM_LINESHIM_DIR>/pts-<n>,
+// TIOCMBIS/BIC, TIOCMIWAIT and TIOCGICOUNT on that pseudo-terminal from
+// them. The state lives in a small file, <MODEMTERM_LINESHIM_DIR>/dev-<st_rdev>,
 // mapped by both sides; waiters sleep on a futex in it. Pseudo-terminals
 // without such a file keep the kernel's answers.
 
 #include <atomic>
-#include <cstdint>
-#include <string>
-
 #include <climits>
+#include <cstdint>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 struct ModemLineState
@@ -31,35 +29,23 @@ struct ModemLineState
     std::atomic<uint32_t> refuse;   // 1: TIOCMIWAIT fails with EINVAL; 2: TIOCGICOUNT with ENOTTY too
     std::atomic<uint32_t> waiting;  // TIOCMIWAIT calls asleep now
     std::atomic<uint32_t> reads;    // TIOCMGET calls answered
-    std::atomic<uint32_t> cts, dsr, rng, dcd; // transitions
+    std::atomic<uint32_t> cts, dsr, dcd; // transitions
 
-    static std::string file(const char *dir, unsigned ptsNumber)
-    {
-        return std::string(dir) + "/pts-" + std::to_string(ptsNumber);
-    }
-    // The number n of /dev/pts/n open at `fd`, or -1 for anything else.
-    static int ptsNumber(int fd)
+    // The state's file for the device open at `fd`; no file has the state
+    // of anything but a played pseudo-terminal.
+    static std::string file(const char *dir, int fd)
     {
         struct stat st{};
-        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) < 136 || major(st.st_rdev) > 143)
-            return -1;
-        return int((major(st.st_rdev) - 136) * 256 + minor(st.st_rdev));
+        return ::fstat(fd, &st) == 0 ? std::string(dir) + "/dev-" + std::to_string(st.st_rdev) : std::string();
     }
     static ModemLineState *map(const std::string &file, bool create)
     {
         const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_TRUNC : 0), 0600);
-        if (fd < 0)
-            return nullptr;
         void *p = MAP_FAILED;
         if (!create || ::ftruncate(fd, sizeof(ModemLineState)) == 0)
             p = ::mmap(nullptr, sizeof(ModemLineState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         ::close(fd);
         return p == MAP_FAILED ? nullptr : static_cast<ModemLineState *>(p);
-    }
-    void wake()
-    {
-        sequence.fetch_add(1);
-        ::syscall(SYS_futex, &sequence, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
     }
 };
 
@@ -67,53 +53,48 @@ struct ModemLineState
 class ModemLines
 {
 public:
-    // `ptsFd`: the pseudo-terminal, open at either end of it's terminal side.
+    // `ptsFd`: the terminal side of the pseudo-terminal.
     ModemLines(const std::string &dir, int ptsFd)
-        : m_file(ModemLineState::file(dir.c_str(), unsigned(ModemLineState::ptsNumber(ptsFd))))
+        : m_file(ModemLineState::file(dir.c_str(), ptsFd))
         , m_state(ModemLineState::map(m_file, true))
     {
     }
     ~ModemLines()
     {
-        if (m_state)
-            ::munmap(m_state, sizeof(ModemLineState));
+        ::munmap(m_state, sizeof(ModemLineState));
         ::unlink(m_file.c_str());
     }
-    ModemLines(const ModemLines &) = delete;
-    ModemLines &operator=(const ModemLines &) = delete;
 
-    bool isValid() const { return m_state; }
     ModemLineState &state() { return *m_state; }
 
-    // Sets the inputs among TIOCM_CTS, TIOCM_DSR, TIOCM_CAR, TIOCM_RNG to `on`.
+    // Sets the inputs among TIOCM_CTS, TIOCM_DSR and TIOCM_CAR to `on`.
     void set(uint32_t inputs, bool on)
     {
         const uint32_t before = m_state->lines;
-        const uint32_t after = on ? before | inputs : before & ~inputs;
-        count(before ^ after);
-        m_state->lines = after;
-        m_state->wake();
+        m_state->lines = on ? before | inputs : before & ~inputs;
+        count(before ^ m_state->lines);
     }
     // The inputs go on and off again at once, faster than anyone can look.
     void pulse(uint32_t inputs)
     {
         count(inputs);
         count(inputs);
-        m_state->wake();
     }
     void vanish()
     {
         m_state->gone = 1;
-        m_state->wake();
+        count(0);
     }
 
 private:
+    // Counts a transition of the lines `moved`, and wakes the waiters.
     void count(uint32_t moved)
     {
         m_state->cts += (moved & TIOCM_CTS) != 0;
         m_state->dsr += (moved & TIOCM_DSR) != 0;
         m_state->dcd += (moved & TIOCM_CAR) != 0;
-        m_state->rng += (moved & TIOCM_RNG) != 0;
+        m_state->sequence.fetch_add(1);
+        ::syscall(SYS_futex, &m_state->sequence, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
     }
 
     std::string m_file;

@@ -24,14 +24,6 @@ inline QByteArray read(PseudoTerminal &pty, qsizetype count, int timeoutMs = 500
     return out;
 }
 
-// What the terminal side wrote, once it holds `needle` or after five seconds.
-inline QByteArray readUntil(PseudoTerminal &pty, const QByteArray &needle)
-{
-    QByteArray out;
-    (void)QTest::qWaitFor([&] { return (out += pty.readAvailable()).contains(needle); }, 5000);
-    return out;
-}
-
 // The terminal side's line as its driver holds it, in stty's words:
 // "115200 cs8 -parenb -cstopb crtscts -ixon -ixoff" (Linux: the master reads
 // the terminal side's attributes).
