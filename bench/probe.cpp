@@ -36,12 +36,25 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+// Starts the timer when a file chooser is shown.
+struct ChooserShown : QObject
+{
+    QTimer *timer = nullptr;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QFileDialog *>(watched))
+            timer->start(50);
+        return false;
+    }
+};
 
 class Probe : public QObject
 {
@@ -55,9 +68,11 @@ public:
             connect(signals, &UnixSignals::received, this, &Probe::onSignal);
         // The window is built after the application: look for it once events run.
         QTimer::singleShot(0, this, &Probe::attach);
-        auto *chooser = new QTimer(this);
-        connect(chooser, &QTimer::timeout, this, &Probe::answerChooser);
-        chooser->start(50);
+        // A file chooser is looked at only while one is shown: the probe must
+        // not wake an idle program.
+        connect(&m_chooser, &QTimer::timeout, this, &Probe::answerChooser);
+        qApp->installEventFilter(&m_chooserShown);
+        m_chooserShown.timer = &m_chooser;
     }
     ~Probe() override
     {
@@ -156,10 +171,13 @@ private:
 
     void answerChooser()
     {
+        const QList<QWidget *> shown = QApplication::topLevelWidgets();
+        if (std::none_of(shown.begin(), shown.end(), [](QWidget *w) { return qobject_cast<QFileDialog *>(w) && w->isVisible(); }))
+            m_chooser.stop();
         QFile send(QString::fromLocal8Bit(m_logPath + ".send"));
         if (!send.exists())
             return;
-        for (QWidget *w : QApplication::topLevelWidgets()) {
+        for (QWidget *w : shown) {
             auto *dialog = qobject_cast<QFileDialog *>(w);
             if (!dialog || !dialog->isVisible() || !send.open(QIODevice::ReadOnly))
                 continue;
@@ -216,6 +234,8 @@ private:
     QPointer<TerminalView> m_view;
     qint64 m_typed = 0;
     bool m_inPaint = false;
+    QTimer m_chooser;
+    ChooserShown m_chooserShown;
 };
 
 void startProbe()
