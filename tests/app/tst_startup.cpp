@@ -51,6 +51,15 @@ class TestStartup : public QObject
         return program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
     }
 
+    // A symbolic link to `target`, named by bytes that need not be text in
+    // the system's encoding, removed when done: Qt cannot remove what it
+    // cannot name.
+    static auto link(const QByteArray &name, const QString &target)
+    {
+        ::symlink(QFile::encodeName(target), name);
+        return qScopeGuard([name] { ::unlink(name); });
+    }
+
     // The program without a display: exit status and what it printed
     // (standard output when it succeeded, standard error otherwise).
     static std::pair<int, QString> run(const QString &args)
@@ -131,13 +140,10 @@ private Q_SLOTS:
     void portListEscapesNames()
     {
         QTemporaryDir dir;
-        const QByteArray odd = QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f";
-        const auto unlink = qScopeGuard([&] { ::unlink(odd); }); // Qt cannot name it
-        const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts();
-        if (!present.isEmpty())
-            QCOMPARE(::symlink(QFile::encodeName(present.first().systemLocation()), odd), 0);
+        const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts(); // the first, if any, gets the name
+        const auto unlink = link(QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f", present.value(0).systemLocation());
         QList<PortList::Port> ports = PortList::present(dir.path());
-        ports.append({"/dev/ttyX", {}, {}, "A\x01", u"FT232R\tUSB\nUART\u0085 \\"_qs, {}});
+        ports.append({"/dev/ttyX", {}, {}, "A\x01", "FT232R\tUSB\nUART\u0085 \\", {}});
         const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), ports.size());
         QCOMPARE(lines.last(), "/dev/ttyX\t-\t-\tA\\x01\tFT232R\\tUSB\\nUART\\u0085 \\\\\twolny");
@@ -163,9 +169,7 @@ private Q_SLOTS:
         PseudoTerminal pty;
         QVERIFY(pty.open());
         QTemporaryDir dir;
-        const QByteArray link = QFile::encodeName(dir.path()) + "/modem\xff";
-        QCOMPARE(::symlink(QFile::encodeName(pty.path()), link), 0);
-        const auto unlink = qScopeGuard([&] { ::unlink(link); }); // Qt cannot name it
+        const auto unlink = link(QFile::encodeName(dir.path()) + "/modem\xff", pty.path());
         const QString fifo = dir.filePath("raw");
         QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
         const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -176,8 +180,8 @@ private Q_SLOTS:
         QVERIFY(lock);
         // The log's reader goes away: that log ends, within a second, and not the program.
         const auto logging = [&] {
-            const QFileInfoList open = QDir(u"/proc/%1/fd"_qs.arg(program.processId())).entryInfoList(QDir::System);
-            return std::any_of(open.begin(), open.end(), [&](const QFileInfo &fd) { return fd.symLinkTarget() == fifo; });
+            return std::ranges::any_of(QDir(u"/proc/%1/fd"_qs.arg(program.processId())).entryInfoList(QDir::System),
+                                       [&](const QFileInfo &fd) { return fd.symLinkTarget() == fifo; });
         };
         QVERIFY(logging());
         ::close(reader);
