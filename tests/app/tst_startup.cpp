@@ -45,7 +45,7 @@ class TestStartup : public QObject
         program.start("/bin/sh", {"-c", "exec \"$0\" " + args, MODEMTERM_BINARY});
     }
 
-    // Its exit status, -1 when it did not end by itself.
+    // Its exit status; -1 when it did not exit within 20 s (hung, or ended by a signal).
     static int status(QProcess &program)
     {
         return program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
