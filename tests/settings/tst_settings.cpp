@@ -22,7 +22,7 @@ struct Watched
 // user's would.
 struct Dialog : Watched, SetCOM
 {
-    QLineEdit *const field = findChild<QLineEdit *>(QStringLiteral("txtNRcom"));
+    QLineEdit *const field = findChild<QLineEdit *>(u"txtNRcom"_qs);
 
     explicit Dialog(quint8 initialPort) : SetCOM(initialPort)
     {
@@ -120,7 +120,7 @@ private Q_SLOTS:
         for (const char *button : {"cmdZapisz", "cmdZastosuj", "cmdAnuluj", ""}) {
             // Typing "300" leaves 30 held, which is not what the field shows.
             for (const char *typed : {"42", "0", "300"})
-                QTest::addRow("%s %s", *button ? button : "close", typed) << QString::fromLatin1(button) << QString::fromLatin1(typed);
+                QTest::addRow("%s %s", *button ? button : "close", typed) << QString(button) << QString(typed);
         }
     }
 
