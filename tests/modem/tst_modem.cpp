@@ -67,7 +67,7 @@ struct Sim : QProcess
 
     explicit Sim(const QStringList &args)
     {
-        start(QStringLiteral(MODEMSIM_PATH), args);
+        start(MODEMSIM_PATH, args);
         said = waitForReadyRead(10000) ? QString::fromLocal8Bit(readLine()).trimmed() : QString();
     }
     ~Sim() override
@@ -113,7 +113,7 @@ struct FileCall
     void run(const QString &command)
     {
         lrzsz.setWorkingDirectory(dir.path());
-        lrzsz.start(u"sh"_qs, {u"-c"_qs, u"exec "_qs + command + u" <\"$0\" >\"$0\""_qs, sim.said});
+        lrzsz.start("sh", {"-c", "exec " + command + " <\"$0\" >\"$0\"", sim.said});
     }
     // lrzsz's exit status once it is done.
     int status() { return lrzsz.waitForFinished(30000) ? lrzsz.exitCode() : -1; }
@@ -352,7 +352,7 @@ private Q_SLOTS:
     // end and takes nothing is read no further than a bounded backlog, then closed.
     void modemsimServesEachClientAfresh()
     {
-        Sim sim({u"--rfc2217"_qs, u"0"_qs, u"--no-pacing"_qs});
+        Sim sim({"--rfc2217", "0", "--no-pacing"});
         const quint16 port = sim.said.section(u':', -1).toUShort();
         const auto ask = [port](const char *command) {
             QTcpSocket client;
@@ -402,7 +402,7 @@ private Q_SLOTS:
         FileCall call;
         QVERIFY(call.dial(B115200));
         QVERIFY(call.say("download\r", "ZMODEM.\r\n"));
-        call.run(u"rz -b -q"_qs);
+        call.run("rz -b -q");
         QCOMPARE(call.status(), 0);
         for (const auto &[name, bytes] : FileService::sampleFiles()) {
             QFile file(call.dir.filePath(name));
@@ -417,12 +417,12 @@ private Q_SLOTS:
     {
         FileCall call;
         QVERIFY(call.dial(B115200));
-        QFile file(call.dir.filePath(u"upload.bin"_qs));
+        QFile file(call.dir.filePath("upload.bin"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(B(20000, '\x18') + B(5000, '\0'));
         file.close();
         QVERIFY(call.say("UPLOAD\r", "ZMODEM now.\r\n"));
-        call.run(u"sz -b -q upload.bin"_qs);
+        call.run("sz -b -q upload.bin");
         QCOMPARE(call.status(), 0);
         QVERIFY(call.say("", "Received upload.bin, 25000 bytes (not kept)."));
     }
@@ -433,8 +433,8 @@ private Q_SLOTS:
         FileCall call;
         QVERIFY(call.dial(B9600, "S12=0"));
         QVERIFY(call.say("DOWNLOAD\r", "ZMODEM.\r\n"));
-        call.run(u"rz -b -q"_qs);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(call.dir.filePath(u"sample.txt"_qs)), 20000);
+        call.run("rz -b -q");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(call.dir.filePath("sample.txt")), 20000);
         call.lrzsz.kill();
         QVERIFY(call.lrzsz.waitForFinished());
         QCOMPARE(call.children().isEmpty(), false);
@@ -469,12 +469,12 @@ private Q_SLOTS:
     {
         QFETCH(int, signal);
         QTemporaryDir dir;
-        const QString link = dir.filePath(QStringLiteral("modem"));
-        QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-terminal"), link));
-        Sim sim({u"--link"_qs, link});
+        const QString link = dir.filePath("modem");
+        QVERIFY(QFile::link("/dev/pts/no-such-terminal", link));
+        Sim sim({"--link", link});
         QCOMPARE(QFileInfo(link).symLinkTarget(), sim.said);
         SerialPortComm port(link);
-        port.setSettings(u"115200,N,8,1"_qs);
+        port.setSettings("115200,N,8,1");
         port.setPortOpen(true);
         port.setOutput("ATI\rATI3S7=33&V\r"); // the active profile listed, not the stored one
         B received;
@@ -483,7 +483,7 @@ private Q_SLOTS:
         QVERIFY(received.contains("LINE: 115200,N,8,1   CARRIER: NONE\r\n"));
         QVERIFY(received.contains("\r\nS07:033 "));
         QProcess clients; // two, without pause; a line once the modem took a megabyte
-        clients.start(u"sh"_qs, {u"-c"_qs, u"yes >\"$0\" & head -c 1M /dev/zero >\"$0\"; echo; wait"_qs, link});
+        clients.start("sh", {"-c", "yes >\"$0\" & head -c 1M /dev/zero >\"$0\"; echo; wait", link});
         QVERIFY(clients.waitForReadyRead(10000));
         ::kill(pid_t(sim.processId()), signal);
         QVERIFY(sim.waitForFinished(5000));
