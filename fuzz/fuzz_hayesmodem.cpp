@@ -4,15 +4,13 @@
 // within one run.
 //
 // Input: the first byte sets the lines at power-up (bit 0 clear: DTR on; bit 1:
-// RTS on; bit 2: a call rings in). The second says how many chunk sizes follow
-// (0 to 7). Each size byte is a chunk of (size & 63) bytes; after the chunk the
-// event loop turns, DTR flips if bit 6 is set, and a call rings if bit 7 is.
+// RTS on; bit 2: a call rings in). The rest is fed in chunks (see Chunks) of
+// up to 63 bytes; after each the event loop turns, DTR flips if bit 6 of its
+// size is set, and a call rings if bit 7 is.
+#include "fuzzcheck.h"
 #include "hayesmodem.h"
 
 #include <QCoreApplication>
-
-#include <algorithm>
-#include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -34,20 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             QCoreApplication::processEvents();
         modem.takeOutput();
     };
-    const qsizetype count = std::min<qsizetype>(data[1] % 8, qsizetype(size - 2));
-    QByteArray sizes(reinterpret_cast<const char *>(data + 2), count);
-    if (std::none_of(sizes.begin(), sizes.end(), [](char s) { return s & 63; }))
-        sizes += char(63); // so the chunks move on
-    const QByteArrayView sent(data + 2 + count, qsizetype(size) - 2 - count);
-    for (qsizetype at = 0, i = 0, n = 0; at < sent.size() || i < sizes.size(); ++i, at += n) {
-        const std::uint8_t step = sizes[i % sizes.size()];
-        n = std::min(qsizetype(step & 63), sent.size() - at);
-        modem.receive(sent.sliced(at, n));
+    Chunks(data + 1, size - 1).feed(63, [&](qsizetype, QByteArrayView chunk, std::uint8_t step) {
+        modem.receive(chunk);
         settle();
         modem.setDtr(modem.dtr() != bool(step & 64)); // flipped when the bit is set
         if (step & 128)
             modem.ring();
         settle();
-    }
+    });
     return 0;
 }

@@ -1,18 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The receive path from bytes to transcript text. However the bytes are
-// chunked the text is the same: CR LF, CR and LF each one line break, every
-// other byte one visible character of its own, in order.
-//
-// Input: the first byte says how many chunk sizes follow (0 to 7); the rest is
-// received in chunks of those sizes, round and round (0 is an empty read).
+// chunked (see Chunks) the text is the same: CR LF, CR and LF each one line
+// break, every other byte one visible character of its own, in order.
 #include "fuzzcheck.h"
 #include "receivedecoder.h"
 
 #include <QHash>
 #include <QStringDecoder>
-
-#include <algorithm>
-#include <cstdint>
 
 namespace {
 
@@ -48,18 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const qsizetype count = std::min<qsizetype>(data[0] % 8, qsizetype(size - 1));
-    QByteArray sizes(reinterpret_cast<const char *>(data + 1), count);
-    sizes += char(1); // so the chunks move on
-    const QByteArrayView received(data + 1 + count, qsizetype(size) - 1 - count);
-
-    const QString whole = ReceiveDecoder().decode(received);
+    const Chunks input(data, size);
     ReceiveDecoder decoder;
     QString chunked;
-    for (qsizetype at = 0, i = 0, n = 0; at < received.size(); ++i, at += n) {
-        n = std::min(qsizetype(std::uint8_t(sizes[i % sizes.size()])), received.size() - at);
-        decoder.decode(received.sliced(at, n), chunked);
-    }
-    FUZZ_CHECK(chunked == whole && whole == expected(received));
+    input.feed(255, [&](qsizetype, QByteArrayView chunk, std::uint8_t) { decoder.decode(chunk, chunked); });
+    FUZZ_CHECK(chunked == ReceiveDecoder().decode(input.bytes));
+    FUZZ_CHECK(chunked == expected(input.bytes));
     return 0;
 }

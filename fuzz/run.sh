@@ -5,16 +5,15 @@
 # then adds the inputs that reached new code to the stored corpora.
 # Findings land in build-fuzz/findings/<target>/ and fail the script.
 #
-# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: numberreader linesettings
-#        receivedecoder hayesmodem telnetcodec; default all)
+# Usage: fuzz/run.sh [SECONDS] [TARGET...]   (targets: the folders of
+#        fuzz/corpus, such as numberreader or hayesmodem; default all)
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
 need_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
 BUILD=${MODEMTERM_FUZZ_BUILD:-$ROOT/build-fuzz}
 SECONDS_EACH=${1:-60}
-if [ $# -gt 0 ]; then shift; fi
-TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(numberreader linesettings receivedecoder hayesmodem telnetcodec)
+TARGETS=("${@:2}")
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=($(ls "$ROOT/fuzz/corpus"))
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -27,25 +26,15 @@ failed=()
 for target in "${TARGETS[@]}"; do
     corpus=$ROOT/fuzz/corpus/$target
     work=$BUILD/work/$target
-    findings=$BUILD/findings/$target
     rm -rf "$work"
-    mkdir -p "$work/found" "$work/merged" "$findings"
+    mkdir -p "$work/found" "$BUILD/findings/$target"
     echo "== $target: ${SECONDS_EACH}s"
     # New inputs go to the first directory; the stored corpus is only read.
-    if ! "$BUILD/fuzz/fuzz_$target" -max_total_time="$SECONDS_EACH" -max_len=4096 -timeout=10 \
-            -print_final_stats=1 -artifact_prefix="$findings/" "$work/found" "$corpus" \
-            2>"$work/log"; then
-        failed+=("$target")
-    fi
-    grep -E '^(stat::|#[0-9]+ +DONE)|ERROR|SUMMARY' "$work/log" || true
-    # Keep the stored corpus small: start a fresh directory from it and add only
-    # what covers code it does not.
-    cp "$corpus"/* "$work/merged/"
-    "$BUILD/fuzz/fuzz_$target" -merge=1 -use_counters=0 -max_len=4096 "$work/merged" "$work/found" \
-        2>"$work/merge.log"
-    for input in "$work/merged"/*; do
-        [ -e "$corpus/${input##*/}" ] || cp "$input" "$corpus/"
-    done
+    "$BUILD/fuzz/fuzz_$target" -max_total_time="$SECONDS_EACH" -max_len=4096 -timeout=10 \
+        -artifact_prefix="$BUILD/findings/$target/" "$work/found" "$corpus" 2>"$work/log" \
+        || failed+=("$target")
+    # Only what covers code the stored corpus does not is added to it.
+    "$BUILD/fuzz/fuzz_$target" -merge=1 -use_counters=0 -max_len=4096 "$corpus" "$work/found" 2>"$work/merge.log"
     echo "$target corpus: $(ls "$corpus" | wc -l) inputs"
 done
 
