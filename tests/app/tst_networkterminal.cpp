@@ -53,8 +53,7 @@ private Q_SLOTS:
         QCOMPARE(sim.exitCode(), 0); // and, in a sanitizer build, nothing leaked
     }
 
-    // Every byte value in a flood, as the raw log shows them; then
-    // ser2net dies under the window, which says so. The test plays the device
+    // Every byte value in a flood, as the raw log shows them. The test plays the device
     // behind ser2net on a TCP connection: ser2net in front of a pseudo-terminal
     // drops bytes of a flood (kilobytes at a time, seen with ser2net 4.3 on
     // Linux 6.18), which would be no fault of the terminal's. The pseudo-
@@ -101,9 +100,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(raw.size() >= sent.size(), 60000);
         raw.open(QIODevice::ReadOnly);
         QVERIFY(raw.readAll() == sent); // not QCOMPARE: ten megabytes would be printed
-
-        server.kill();
-        QTRY_COMPARE(boxes.count(), 1);
     }
 };
 

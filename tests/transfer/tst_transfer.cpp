@@ -53,18 +53,6 @@ QByteArray sample(const QString &name)
     return bytes;
 }
 
-// lrzsz at the far end of the line, its standard input and output on `fd`.
-void startFarEnd(QProcess &far, int fd, const QString &program, const QStringList &args, const QString &folder)
-{
-    far.setWorkingDirectory(folder);
-    far.setChildProcessModifier([fd] {
-        ::dup2(fd, STDIN_FILENO);
-        ::dup2(fd, STDOUT_FILENO);
-        ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) & ~O_NONBLOCK);
-    });
-    far.start(QStandardPaths::findExecutable(program), args);
-}
-
 // Takes connections without reading them, so a child can have the socket.
 class DeviceServer : public QTcpServer
 {
@@ -92,18 +80,29 @@ struct Session
     FileTransfer::Request request;
     std::unique_ptr<FileTransfer> transfer;
 
-    // Opens the port, starts lrzsz's `program` at the far end in `folder`,
-    // then our end on `request`.
+    // lrzsz at the far end of the line, its standard input and output on `fd`.
+    void startFar(int fd, const QString &program, const QStringList &args, const QString &folder)
+    {
+        far.setWorkingDirectory(folder);
+        far.setChildProcessModifier([fd] {
+            ::dup2(fd, STDIN_FILENO);
+            ::dup2(fd, STDOUT_FILENO);
+            ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) & ~O_NONBLOCK);
+        });
+        far.start(QStandardPaths::findExecutable(program), args);
+    }
+
+    // Opens the port (COM 1), starts lrzsz's `program` at the far end in
+    // `folder`, then our end on `request`.
     bool start(const QString &program, const QStringList &args, const QString &folder)
     {
         device.listen(QHostAddress::LocalHost);
-        router->bindPort(2, u"socket://127.0.0.1:%1"_qs.arg(device.serverPort()));
-        router->setCommPort(2);
+        router->bindPort(1, u"socket://127.0.0.1:%1"_qs.arg(device.serverPort()));
         router->setRThreshold(1);
         router->setPortOpen(true);
         if (!QTest::qWaitFor([&] { return !device.sockets.isEmpty(); }, 10000))
             return false;
-        startFarEnd(far, device.sockets.first(), program, args, folder);
+        startFar(device.sockets.first(), program, args, folder);
         request.downloadFolder = ours.path();
         transfer = std::make_unique<FileTransfer>(router.get(), request);
         QObject::connect(router.get(), &CommControl::OnComm, transfer.get(), [this] {
@@ -170,14 +169,14 @@ private Q_SLOTS:
         Session s;
         const QDir source(upload ? s.ours.path() : s.theirs.path());
         const QDir target(upload ? s.theirs.path() : s.ours.path());
+        s.request.direction = direction;
+        s.request.protocol = protocol;
+        s.request.xmodemName = Polish;
         for (const QString &name : files) {
             put(source.filePath(name), sample(name));
             if (upload)
                 s.request.files += source.filePath(name);
         }
-        s.request.direction = direction;
-        s.request.protocol = protocol;
-        s.request.xmodemName = Polish;
         // The far end's sender is given the files, its receiver the name by XMODEM.
         const QStringList farFiles = upload && protocol != Protocol::Xmodem ? QStringList{} : files;
         QVERIFY(s.start(FileTransfer::programName(protocol, upload ? Direction::Receive : Direction::Send),
@@ -266,7 +265,7 @@ private Q_SLOTS:
         QTRY_VERIFY(s.t.text1()->text().contains(u"Witaj"_qs));
         QVERIFY(PtyIo::write(s.pty, "*\x18" "B00"));
         QTRY_VERIFY(s.glue.holdsPort());
-        startFarEnd(s.far, s.pty.masterFd(), u"sz"_qs, {u"-b"_qs, Polish}, s.theirs.path());
+        s.startFar(s.pty.masterFd(), u"sz"_qs, {u"-b"_qs, Polish}, s.theirs.path());
         QTRY_VERIFY_WITH_TIMEOUT(!s.glue.holdsPort(), 30000);
         QCOMPARE(contents(s.ours.filePath(Polish)), sample(Polish));
         s.t.window->sessionLog()->flush();
@@ -288,7 +287,7 @@ private Q_SLOTS:
             }
         });
         s.t.start();
-        startFarEnd(s.far, s.pty.masterFd(), u"rz"_qs, {u"-b"_qs}, s.theirs.path());
+        s.startFar(s.pty.masterFd(), u"rz"_qs, {u"-b"_qs}, s.theirs.path());
         QVERIFY(s.farEnded(30000));
         QCOMPARE(contents(s.theirs.filePath(Polish)), sample(Polish));
     }
