@@ -69,21 +69,18 @@ private Q_SLOTS:
         const quint16 port = probe.serverPort();
         probe.close();
         // ser2net in the foreground, without lock files, with its own configuration.
-        QTemporaryDir dir;
-        QFile config(dir.filePath(u"ser2net.yaml"_qs));
-        config.open(QIODevice::WriteOnly);
-        config.write(u"connection: &modem\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n  connector: tcp,127.0.0.1,%2\n"_qs
-                         .arg(port).arg(device.serverPort()).toUtf8());
-        config.close();
         QProcess server;
         server.setProcessChannelMode(QProcess::ForwardedChannels);
-        server.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-c"_qs, config.fileName()});
+        server.start(ser2net, {u"-n"_qs, u"-u"_qs, u"-Y"_qs,
+                               u"connection: &modem#  accepter: telnet(rfc2217),tcp,127.0.0.1,%1#  connector: tcp,127.0.0.1,%2"_qs
+                                   .arg(port).arg(device.serverPort())});
         const QByteArray listening = QString::asprintf(": 0100007F:%04X 00000000:0000 0A ", port).toLatin1();
         QVERIFY(QTest::qWaitFor([&] {
             QFile table(u"/proc/net/tcp"_qs);
             return table.open(QIODevice::ReadOnly) && table.readAll().contains(listening);
         }, 10000));
 
+        QTemporaryDir dir;
         QFile raw(dir.filePath(u"raw.log"_qs));
         ModalWatcher boxes;
         auto *router = new PortRouter;
