@@ -24,7 +24,7 @@ private Q_SLOTS:
     {
         QProcess sim;
         sim.start(QStringLiteral(MODEMSIM_PATH), {u"--rfc2217"_qs, u"0"_qs});
-        QVERIFY(QTest::qWaitFor([&] { return sim.canReadLine(); }, 10000));
+        QVERIFY(sim.waitForReadyRead(10000));
         const QString url = QString::fromLocal8Bit(sim.readLine()).trimmed();
         ModalWatcher boxes;
         auto *router = new PortRouter;

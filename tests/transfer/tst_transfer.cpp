@@ -241,7 +241,7 @@ private Q_SLOTS:
             QVERIFY(s.farEnded());
             // The far end's user stops it with Ctrl+X, as lrzsz itself does.
             if (how == u"theirs"_qs)
-                QCOMPARE(::write(s.device.sockets.first(), QByteArray(10, '\x18'), 10), 10);
+                QCOMPARE(::write(s.device.sockets.first(), "\x18\x18\x18\x18\x18", 5), 5);
             else
                 ::shutdown(s.device.sockets.first(), SHUT_RDWR);
         }

@@ -2,7 +2,6 @@
 #include "safename.h"
 #include "zmodemdetector.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,8 +15,7 @@ private Q_SLOTS:
     // (the fuzz target checks the same however the bytes are split).
     void detectorFindsHeader()
     {
-        ZmodemDetector detector;
-        const ZmodemDetector::Found found = detector.feed("rz\r**\x18" "B00000000000000\r");
+        const ZmodemDetector::Found found = ZmodemDetector().feed("rz\r**\x18" "B00000000000000\r");
         QCOMPARE(found.start, ZmodemDetector::Start::Receive);
         QCOMPARE(found.textLength, 3);
         QCOMPARE(found.end, 9);
