@@ -118,6 +118,7 @@ private Q_SLOTS:
         agree(server, c);
         server.client->close();
         QTRY_COMPARE(c.failures.size(), 1);
+        QCOMPARE(c.failures[0].number(), int(CommError::DeviceLost));
         QVERIFY(ProcessUsage::cpuMsWhileEventLoopRuns(500) < 200);
         QCOMPARE(c.failures.size(), 1);
     }

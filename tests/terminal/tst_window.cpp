@@ -106,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(f.seen(), u"CD nieaktywna | CTS nieaktywna | DSR nieaktywna | RTS nieaktywna | DTR nieaktywna"_qs);
     }
 
-    // A line that will not switch is reported, and its box stays.
+    // A line that will not switch is reported over the window, and its box stays.
     void failedSwitchIsReported()
     {
         WindowFixture f;
@@ -114,6 +114,7 @@ private Q_SLOTS:
         f.comm->failOn(FakeComm::SetDTR, CommError(CommError::LineControlFailed));
         f.click("PicDTR");
         QCOMPARE(f.seen(), u"CD nieaktywna | CTS nieaktywna | DSR nieaktywna | RTS aktywna | DTR aktywna | "_qs + warning(CommError::LineControlFailed));
+        QCOMPARE(f.boxes.looks, QStringList{"Ostrzeżenie, warning, OK, over the window"});
     }
 
     // A port that fails at start (here at the greeting) is told before the
