@@ -50,22 +50,6 @@ qsizetype floodTailLength(const FloodText &flood, QStringView text, qint64 last)
     return matched;
 }
 
-// Characters the program shows for these bytes: CR LF, CR and LF are each
-// one line break, every other byte one character.
-long long decodedLength(const std::string &bytes, bool &afterCR)
-{
-    long long n = 0;
-    for (const char c : bytes) {
-        if (c == '\n' && afterCR) {
-            afterCR = false;
-            continue;
-        }
-        afterCR = c == '\r';
-        ++n;
-    }
-    return n;
-}
-
 // One repetition of a flood: about a megabyte of lines.
 constexpr long long FloodLinesPerBlock = 12800;
 
@@ -165,7 +149,7 @@ void Bench::sendAndShow(Running &r, FloodLink &link, int count, Samples &into)
         char line[32];
         std::snprintf(line, sizeof line, "marker %04d\r\n", i);
         const std::string bytes = line;
-        r.expectedChars += decodedLength(bytes, r.afterCR);
+        r.expectedChars += shownChars(bytes, r.afterCR);
         const Ns t0 = now();
         link.writeAll(QByteArray::fromStdString(bytes));
         const auto t1 = r.log.waitForPaint(r.expectedChars, t0, 2 * sec);

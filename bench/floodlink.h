@@ -8,6 +8,24 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+
+// Characters the program shows for these bytes: CR LF, CR and LF are each one
+// line break, every other byte one character. `afterCR` carries a CR at the
+// end of one piece over to the next.
+inline long long shownChars(std::string_view bytes, bool &afterCR)
+{
+    long long n = 0;
+    for (const char c : bytes) {
+        if (c == '\n' && afterCR) {
+            afterCR = false;
+            continue;
+        }
+        afterCR = c == '\r';
+        ++n;
+    }
+    return n;
+}
 
 // A pseudo-terminal whose master blocks when the program falls behind, as a
 // device's driver would.
