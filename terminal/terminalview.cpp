@@ -46,6 +46,11 @@ void TerminalView::init()
     setVerticalScrollBar(m_verticalBar);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The bars are always shown, so nothing needs laying out again when their
+    // range changes; the scroll area would, on every line received, and the
+    // bars would be drawn again whole.
+    disconnect(m_horizontalBar, &QScrollBar::rangeChanged, this, nullptr);
+    disconnect(m_verticalBar, &QScrollBar::rangeChanged, this, nullptr);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);

@@ -181,6 +181,7 @@ private:
     qint64 m_shownTop = 0;
     int m_shownLeft = 0;
     qint64 m_shownOrigin = 0;
+    qint64 m_shownEnd = 0; // absolute number of the line after the last
     std::pair<qint64, qint64> m_shownSelection; // absolute, start <= end
     QRect m_shownCaret;
     qint64 m_changedFromLine; // absolute line number; past the end: none

@@ -49,6 +49,7 @@ void TerminalView::frame()
     };
     const auto lineOf = [this](qint64 position) { return m_text.firstLineNumber() + m_text.lineAt(relative(position)); };
     const int dx = m_left - m_shownLeft;
+    const qint64 end = m_text.firstLineNumber() + m_text.lineCount();
     if (m_showAll || std::abs(dx) >= width || std::abs(dy) >= rows) {
         dirty = vp->rect();
     } else {
@@ -67,8 +68,10 @@ void TerminalView::frame()
             const int x = std::max(0, int(std::floor(leftMargin + m_changedFromX - m_left)) - m_inkSideways);
             dirty += QRect(x, topMargin + int(m_changedFromLine - m_topLine) * m_lineHeight, width - x, m_lineHeight);
         }
+        // The lines after a change may have moved; rows past the last line,
+        // then and now, stay blank (or only hold ink from the row above).
         if (m_changedFromLine != noLine)
-            addLines(m_changedFromLine + 1, noLine - 1);
+            addLines(m_changedFromLine + 1, std::max(end, m_shownEnd) - 1 + m_inkBelow);
         if (m_text.origin() != m_shownOrigin) // the first line may have lost its start
             addLines(m_text.firstLineNumber(), m_text.firstLineNumber());
         if (selection != m_shownSelection
@@ -80,6 +83,7 @@ void TerminalView::frame()
     m_shownTop = m_topLine;
     m_shownLeft = m_left;
     m_shownOrigin = m_text.origin();
+    m_shownEnd = end;
     m_shownSelection = selection;
     m_changedFromLine = noLine;
     m_showAll = false;

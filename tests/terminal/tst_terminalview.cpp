@@ -257,6 +257,7 @@ private Q_SLOTS:
             << 100 << QByteArray("lines:3|recv:\x01\x7f\x81\xad\xb9|end|type:ж😀\u00ad|recv:ok\x1b[0m\r\n|lines:12|end");
         QTest::newRow("resized mid-stream") << 100 << QByteArray("lines:10|end|size:250,150|lines:5|end");
         QTest::newRow("sideways after the caret") << 100 << QByteArray("lines:3|recv:" + QByteArray(60, 'w') + "\r\n" + QByteArray(24, 'w') + "|end|recv:www|end|recv:www|end|recv:\r\nab|end|recv:" + QByteArray(90, 'w') + "|end");
+        QTest::newRow("lines typed over") << 100 << QByteArray("lines:5|select:10,60|type:x");
         QTest::newRow("scrolled back by the user") << 100 << QByteArray("lines:40|end|top:3|lines:2|top:10|type:x");
     }
 
