@@ -140,7 +140,6 @@ private Q_SLOTS:
     {
         PortRouter router;
         QCOMPARE(router.deviceName(2), u"/dev/ttyS1"_qs);
-        QCOMPARE(router.deviceName(99), u"/dev/ttyS98"_qs);
         QCOMPARE(thrownNumber([&] { router.setCommPort(0); }), int(CommError::PortNotFound));
     }
 
