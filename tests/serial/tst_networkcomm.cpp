@@ -189,18 +189,10 @@ private Q_SLOTS:
     // What the server sent just before it closed is still received, also
     // while a handler of the earlier bytes runs the event loop (as a message
     // box does).
-    void bytesSentWithTheCloseAreReceived_data()
-    {
-        QTest::addColumn<QString>("scheme");
-        QTest::newRow("socket") << u"socket"_qs;
-        QTest::newRow("rfc2217") << u"rfc2217"_qs;
-    }
-
     void bytesSentWithTheCloseAreReceived()
     {
-        QFETCH(QString, scheme);
         ScriptedServer server;
-        Client c(server.url(scheme));
+        Client c(server.url());
         c.comm.setOutput("ATH\r");
         QVERIFY(server.hears("ATH"));
         bool busy = false;
