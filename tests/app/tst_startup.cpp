@@ -140,15 +140,15 @@ private Q_SLOTS:
     void portListEscapesNames()
     {
         QTemporaryDir dir;
-        const QList<QSerialPortInfo> present = QSerialPortInfo::availablePorts(); // the first, if any, gets the name
-        const auto unlink = link(QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f", present.value(0).systemLocation());
+        const QString first = QSerialPortInfo::availablePorts().value(0).systemLocation(); // if any, it gets the name
+        const auto unlink = link(QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f", first);
         QList<PortList::Port> ports = PortList::present(dir.path());
         ports.append({"/dev/ttyX", {}, {}, "A\x01", "FT232R\tUSB\nUART\u0085 \\", {}});
         const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), ports.size());
         QCOMPARE(lines.last(), "/dev/ttyX\t-\t-\tA\\x01\tFT232R\\tUSB\\nUART\\u0085 \\\\\twolny");
-        if (!present.isEmpty())
-            QCOMPARE(lines.filter(present.first().systemLocation() + u'\t').value(0).section(u'\t', 1, 1),
+        if (!first.isEmpty())
+            QCOMPARE(lines.filter(first + u'\t').value(0).section(u'\t', 1, 1),
                      dir.path() + "/usb-odd\\tname\\nttyS9 \\x9f");
     }
 

@@ -26,9 +26,7 @@ using Outcome = FileTransfer::Outcome;
 
 namespace {
 
-const QString Empty = u"pusty"_qs;
-const QString Big = u"duży.bin"_qs;
-const QString Polish = u"zażółć gęślą jaźń.txt"_qs;
+const QString Empty = "pusty", Big = "duży.bin", Polish = "zażółć gęślą jaźń.txt";
 
 QByteArray contents(const QString &path)
 {
@@ -80,29 +78,30 @@ struct Session
     FileTransfer::Request request;
     std::unique_ptr<FileTransfer> transfer;
 
-    // lrzsz at the far end of the line, its standard input and output on `fd`.
-    void startFar(int fd, const QString &program, const QStringList &args, const QString &folder)
+    Session() { far.setWorkingDirectory(theirs.path()); }
+
+    // lrzsz at the far end of the line (in binary mode), its standard input and output on `fd`.
+    void startFar(int fd, const QString &program, const QStringList &args)
     {
-        far.setWorkingDirectory(folder);
         far.setChildProcessModifier([fd] {
             ::dup2(fd, STDIN_FILENO);
             ::dup2(fd, STDOUT_FILENO);
             ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) & ~O_NONBLOCK);
         });
-        far.start(QStandardPaths::findExecutable(program), args);
+        far.start(QStandardPaths::findExecutable(program), QStringList{"-b"} + args);
     }
 
-    // Opens the port (COM 1), starts lrzsz's `program` at the far end in
-    // `folder`, then our end on `request`.
-    bool start(const QString &program, const QStringList &args, const QString &folder)
+    // Opens the port (COM 1), starts lrzsz's `program` at the far end, then
+    // our end on `request`.
+    bool start(const QString &program, const QStringList &args)
     {
         device.listen(QHostAddress::LocalHost);
-        router->bindPort(1, u"socket://127.0.0.1:%1"_qs.arg(device.serverPort()));
+        router->bindPort(1, "socket://127.0.0.1:" + QString::number(device.serverPort()));
         router->setRThreshold(1);
         router->setPortOpen(true);
         if (!QTest::qWaitFor([&] { return !device.sockets.isEmpty(); }, 10000))
             return false;
-        startFar(device.sockets.first(), program, args, folder);
+        startFar(device.sockets.first(), program, args);
         request.downloadFolder = ours.path();
         transfer = std::make_unique<FileTransfer>(router.get(), request);
         QObject::connect(router.get(), &CommControl::OnComm, transfer.get(), [this] {
@@ -112,6 +111,9 @@ struct Session
         QString error;
         return transfer->start(&error);
     }
+
+    // What the download folder holds.
+    QStringList left() const { return QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
     // Waits with the event loop running: the port may still have bytes for the far end.
     bool farEnded(int timeoutMs = 10000)
@@ -167,8 +169,7 @@ private Q_SLOTS:
         // YMODEM, whose answer to every block lrzsz gives some 50 ms late.
         const QStringList files = protocol == Protocol::Zmodem ? QStringList{Empty, Big, Polish} : QStringList{Polish};
         Session s;
-        const QDir source(upload ? s.ours.path() : s.theirs.path());
-        const QDir target(upload ? s.theirs.path() : s.ours.path());
+        const QTemporaryDir &source = upload ? s.ours : s.theirs, &target = upload ? s.theirs : s.ours;
         s.request.direction = direction;
         s.request.protocol = protocol;
         s.request.xmodemName = Polish;
@@ -180,7 +181,7 @@ private Q_SLOTS:
         // The far end's sender is given the files, its receiver the name by XMODEM.
         const QStringList farFiles = upload && protocol != Protocol::Xmodem ? QStringList{} : files;
         QVERIFY(s.start(FileTransfer::programName(protocol, upload ? Direction::Receive : Direction::Send),
-                        QStringList{u"-b"_qs} + farFiles, s.theirs.path()));
+                        farFiles));
         QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 60000);
         QCOMPARE(s.transfer->outcome(), Outcome::Done);
         QVERIFY(s.farEnded());
@@ -196,59 +197,59 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sent");      // the far end's argument
         QTest::addColumn<QStringList>("saved"); // what the download folder then holds
         QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("up a folder") << u"../x"_qs << QStringList{u"x.bin"_qs} << Outcome::Failed;
-        QTest::newRow("control characters") << u"a\u0001b\u001b.txt"_qs << QStringList{u"ab.txt"_qs, u"x.bin"_qs} << Outcome::Done;
-        QTest::newRow("name taken") << u"x.bin"_qs << QStringList{u"x (2).bin"_qs, u"x.bin"_qs} << Outcome::Done;
+        QTest::newRow("up a folder") << u"../x"_qs << QStringList{"x.bin"} << Outcome::Failed;
+        QTest::newRow("control characters") << u"a\u0001b\u001b.txt"_qs << QStringList{"ab.txt", "x.bin"} << Outcome::Done;
+        QTest::newRow("name taken") << u"x.bin"_qs << QStringList{"x (2).bin", "x.bin"} << Outcome::Done;
     }
     void receivedNamesAreSafe()
     {
         QFETCH(QString, sent);
         Session s;
-        const QString folder = s.theirs.filePath(u"sub"_qs);
+        const QString folder = s.theirs.filePath("sub");
         QDir().mkpath(folder);
         put(folder + u'/' + sent, "far");
-        put(s.ours.filePath(u"x.bin"_qs), "old");
-        QVERIFY(s.start(u"sz"_qs, {u"-b"_qs, u"-f"_qs, sent}, folder));
+        put(s.ours.filePath("x.bin"), "old");
+        s.far.setWorkingDirectory(folder);
+        QVERIFY(s.start("sz", {"-f", sent}));
         QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 30000);
-        QTEST(QDir(s.ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), "saved");
+        QTEST(s.left(), "saved");
         QTEST(s.transfer->outcome(), "outcome");
-        if (sent == u"x.bin"_qs)
-            QVERIFY(TransferDialog::summary(*s.transfer).contains(u"x (2).bin"_qs));
+        if (sent == "x.bin")
+            QVERIFY(TransferDialog::summary(*s.transfer).contains("x (2).bin"));
     }
 
     // Stopped from either end, or the far end gone, a download stops, says
     // why, and leaves nothing that looks like a whole file.
     void interruptedDownloadLeavesNoWholeFile_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<Outcome>("outcome"); // and so how it stops
         QTest::addColumn<QStringList>("left"); // in the download folder (lrzsz removes what it gave up itself)
-        QTest::newRow("Przerwij") << u"ours"_qs << Outcome::Cancelled << QStringList{Big + u".part"_qs};
-        QTest::newRow("far end cancels") << u"theirs"_qs << Outcome::FarCancelled << QStringList{};
-        QTest::newRow("far end closes") << u"gone"_qs << Outcome::LineLost << QStringList{Big + u".part"_qs};
+        QTest::newRow("Przerwij") << Outcome::Cancelled << QStringList{Big + ".part"};
+        QTest::newRow("far end cancels") << Outcome::FarCancelled << QStringList{};
+        QTest::newRow("far end closes") << Outcome::LineLost << QStringList{Big + ".part"};
     }
     void interruptedDownloadLeavesNoWholeFile()
     {
-        QFETCH(QString, how);
+        QFETCH(Outcome, outcome);
         Session s;
         put(s.theirs.filePath(Big), QByteArray(40 << 20, 'x'));
-        QVERIFY(s.start(u"sz"_qs, {u"-b"_qs, Big}, s.theirs.path()));
+        QVERIFY(s.start("sz", {Big}));
         QTRY_VERIFY_WITH_TIMEOUT(s.transfer->currentDone() > 1 << 20, 20000);
-        if (how == u"ours"_qs) {
+        if (outcome == Outcome::Cancelled) {
             s.transfer->cancel();
         } else {
             s.far.kill();
             QVERIFY(s.farEnded());
             // The far end's user stops it with Ctrl+X, as lrzsz itself does.
-            if (how == u"theirs"_qs)
+            if (outcome == Outcome::FarCancelled)
                 QCOMPARE(::write(s.device.sockets.first(), "\x18\x18\x18\x18\x18", 5), 5);
             else
                 ::shutdown(s.device.sockets.first(), SHUT_RDWR);
         }
         QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 5000);
-        QTEST(s.transfer->outcome(), "outcome");
+        QCOMPARE(s.transfer->outcome(), outcome);
         QVERIFY(s.farEnded(5000));
-        QTEST(QDir(s.ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), "left");
+        QTEST(s.left(), "left");
     }
 
     // The far end's sz starts a download by itself: the text before the
@@ -258,14 +259,14 @@ private Q_SLOTS:
     {
         Window s;
         put(s.theirs.filePath(Polish), sample(Polish));
-        const QString logPath = s.theirs.filePath(u"log.txt"_qs);
-        s.t.window->setSessionLog(SessionLog::open({logPath, {}, false}, u"test"_qs, nullptr));
+        const QString logPath = s.theirs.filePath("log.txt");
+        s.t.window->setSessionLog(SessionLog::open({logPath, {}, false}, "test", nullptr));
         s.t.start();
         QVERIFY(PtyIo::write(s.pty, "Witaj\r\n*"));
-        QTRY_VERIFY(s.t.text1()->text().contains(u"Witaj"_qs));
+        QTRY_VERIFY(s.t.text1()->text().contains("Witaj"));
         QVERIFY(PtyIo::write(s.pty, "*\x18" "B00"));
         QTRY_VERIFY(s.glue.holdsPort());
-        s.startFar(s.pty.masterFd(), u"sz"_qs, {u"-b"_qs, Polish}, s.theirs.path());
+        s.startFar(s.pty.masterFd(), "sz", {Polish});
         QTRY_VERIFY_WITH_TIMEOUT(!s.glue.holdsPort(), 30000);
         QCOMPARE(contents(s.ours.filePath(Polish)), sample(Polish));
         s.t.window->sessionLog()->flush();
@@ -282,12 +283,12 @@ private Q_SLOTS:
         ModalWatcher watcher;
         watcher.setDialogHandler([&](QWidget *w) { // the progress stays
             if (auto *chooser = qobject_cast<QFileDialog *>(w)) {
-                chooser->findChild<QLineEdit *>(u"fileNameEdit"_qs)->setText(s.ours.filePath(Polish));
+                chooser->findChild<QLineEdit *>("fileNameEdit")->setText(s.ours.filePath(Polish));
                 static_cast<QDialog *>(chooser)->accept();
             }
         });
         s.t.start();
-        s.startFar(s.pty.masterFd(), u"rz"_qs, {u"-b"_qs}, s.theirs.path());
+        s.startFar(s.pty.masterFd(), "rz", {});
         QVERIFY(s.farEnded(30000));
         QCOMPARE(contents(s.theirs.filePath(Polish)), sample(Polish));
     }
@@ -303,7 +304,7 @@ private Q_SLOTS:
         const auto *progress = qobject_cast<TransferDialog *>(QApplication::activeModalWidget());
         QTRY_VERIFY_WITH_TIMEOUT(!progress->resultLine().isEmpty(), 15000);
         QVERIFY(PtyIo::write(s.pty, "\r\nOK\r\n"));
-        QTRY_COMPARE(s.t.text1()->text(), u"\nOK\n"_qs); // and no header
+        QTRY_COMPARE(s.t.text1()->text(), "\nOK\n"); // and no header
     }
 };
 

@@ -40,12 +40,10 @@ private Q_SLOTS:
     void moveNeverReplaces()
     {
         QTemporaryDir dir;
-        for (const QString &name : {u"x.bin"_qs, u"new"_qs}) {
-            QFile file(dir.filePath(name));
-            file.open(QIODevice::WriteOnly);
-        }
-        QFile::link(u"/nonexistent"_qs, dir.filePath(u"x (2).bin"_qs));
-        QCOMPARE(SafeName::moveInto(dir.filePath(u"new"_qs), dir.path(), u"x.bin"_qs, nullptr), u"x (3).bin"_qs);
+        for (const char *name : {"x.bin", "new"})
+            QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+        QFile::link("/nonexistent", dir.filePath("x (2).bin"));
+        QCOMPARE(SafeName::moveInto(dir.filePath("new"), dir.path(), "x.bin", nullptr), "x (3).bin");
     }
 };
 
