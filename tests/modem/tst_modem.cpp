@@ -13,9 +13,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -57,7 +54,7 @@ struct Rig
     // Waits out the silence an escape needs before it.
     bool guard() { return QTest::qWaitFor([&] { return modem.escapeGuardPassed(); }); }
     // Guard time, "+++", guard time: back to commands with the call kept.
-    bool escape() { return guard() && send("+++").isEmpty() && heard(ok); }
+    bool escape() { return guard() && (modem.receive("+++"), heard(ok)); }
 };
 
 // modemsim with `args`, and the first line it printed: its terminal or its address.
@@ -77,53 +74,29 @@ struct Sim : QProcess
     }
 };
 
-// modemsim on a pseudo-terminal, called at 700, and a test's line to it; lrzsz
-// runs on the same line with the test's end left unread meanwhile.
-struct FileCall
+// A call to the file service at 700 (guard times as set), and lrzsz at the
+// test's end once started, in the test's folder; what reaches lrzsz is seen too.
+struct FileCall : Rig
 {
-    Sim sim{{}};
     QTemporaryDir dir;
     QProcess lrzsz;
-    int fd = ::open(sim.said.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    B seen;
 
-    bool dial(speed_t speed, const B &setup = "")
-    {
-        termios tio{};
-        ::tcgetattr(fd, &tio);
-        ::cfsetspeed(&tio, speed);
-        ::tcsetattr(fd, TCSANOW, &tio);
-        return say("AT" + setup + "D700\r", "BYE to hang up.\r\n");
-    }
-    // Sends `line` and waits for `answer`.
-    bool say(const B &line, const B &answer)
-    {
-        if (::write(fd, line.constData(), size_t(line.size())) != line.size())
-            return false;
-        const bool found = QTest::qWaitFor([&] {
-            char buf[4096];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
-                seen.append(buf, n);
-            return seen.contains(answer);
-        }, 20000);
-        seen.remove(0, found ? seen.indexOf(answer) + answer.size() : 0);
-        return found;
-    }
-    // lrzsz's `command` on the line, in the test's folder.
-    void run(const QString &command)
+    FileCall()
     {
         lrzsz.setWorkingDirectory(dir.path());
-        lrzsz.start("sh", {"-c", "exec " + command + " <\"$0\" >\"$0\"", sim.said});
+        QObject::connect(&lrzsz, &QProcess::readyReadStandardOutput, [this] { modem.receive(lrzsz.readAllStandardOutput()); });
+        QObject::connect(&modem, &HayesModem::outputReady, [this] {
+            if (lrzsz.state() != QProcess::NotRunning) {
+                const B out = modem.takeOutput();
+                seen += out;
+                lrzsz.write(out);
+            }
+        });
+        QVERIFY(call("ATD700\r"));
+        modem.setTimeScale(1);
     }
     // lrzsz's exit status once it is done.
-    int status() { return lrzsz.waitForFinished(30000) ? lrzsz.exitCode() : -1; }
-    // The processes modemsim runs (lrzsz on a call).
-    B children() const
-    {
-        QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(sim.processId()));
-        return list.open(QIODevice::ReadOnly) ? list.readAll() : "?";
-    }
-    ~FileCall() { ::close(fd); }
+    int status() { return QTest::qWaitFor([&] { return lrzsz.state() == QProcess::NotRunning; }, 30000) ? lrzsz.exitCode() : -1; }
 };
 
 } // namespace
@@ -226,12 +199,11 @@ private Q_SLOTS:
         QTest::addColumn<B>("setup");
         QTest::addColumn<B>("data");
         QTest::addColumn<bool>("escaped");
-        QTest::newRow("+++") << B() << "+++"_ba << true;
-        QTest::newRow("x+++") << B() << "x+++"_ba << false;
-        QTest::newRow("+++y") << B() << "+++y"_ba << false;
-        QTest::newRow("S2=42 ***") << "S2=42"_ba << "***"_ba << true;
-        QTest::newRow("S2=200 +++") << "S2=200"_ba << "+++"_ba << false;
-        QTest::newRow("S12=0 x+++") << "S12=0"_ba << "x+++"_ba << true;
+        const auto row = [](const char *setup, const char *data, bool escaped) {
+            QTest::addRow("%s %s", setup, data) << B(setup) << B(data) << escaped;
+        };
+        row("", "+++", true), row("", "x+++", false), row("", "+++y", false);
+        row("S2=42", "***", true), row("S2=200", "+++", false), row("S12=0", "x+++", true);
     }
 
     void escape()
@@ -400,47 +372,50 @@ private Q_SLOTS:
     void fileServiceDownload()
     {
         FileCall call;
-        QVERIFY(call.dial(B115200));
-        QVERIFY(call.say("download\r", "ZMODEM.\r\n"));
-        call.run("rz -b -q");
+        call.send("download\r");
+        call.lrzsz.start("rz", {"-b", "-q"});
         QCOMPARE(call.status(), 0);
         for (const auto &[name, bytes] : FileService::sampleFiles()) {
             QFile file(call.dir.filePath(name));
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), bytes);
         }
-        QVERIFY(call.say("", "Both files sent."));
+        QVERIFY(call.heard("Both files sent."));
     }
 
     // After UPLOAD a real sz sends a file; the service tells its name and size.
     void fileServiceUpload()
     {
         FileCall call;
-        QVERIFY(call.dial(B115200));
         QFile file(call.dir.filePath("upload.bin"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(B(20000, '\x18') + B(5000, '\0'));
         file.close();
-        QVERIFY(call.say("UPLOAD\r", "ZMODEM now.\r\n"));
-        call.run("sz -b -q upload.bin");
+        call.send("UPLOAD\r");
+        call.lrzsz.start("sz", {"-b", "-q", "upload.bin"});
         QCOMPARE(call.status(), 0);
-        QVERIFY(call.say("", "Received upload.bin, 25000 bytes (not kept)."));
+        QVERIFY(call.heard("Received upload.bin, 25000 bytes (not kept)."));
     }
 
-    // Hanging up in the middle of a download ends the service's sz.
+    // Hanging up in the middle of a download, paced at 9600, ends the service's sz.
     void fileServiceHangUpEndsLrzsz()
     {
         FileCall call;
-        QVERIFY(call.dial(B9600, "S12=0"));
-        QVERIFY(call.say("DOWNLOAD\r", "ZMODEM.\r\n"));
-        call.run("rz -b -q");
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(call.dir.filePath("sample.txt")), 20000);
+        const auto children = [] { // the processes the test runs, the service's lrzsz among them
+            QFile list(u"/proc/%1/task/%1/children"_s.arg(QCoreApplication::applicationPid()));
+            return list.open(QIODevice::ReadOnly) ? list.readAll() : "?";
+        };
+        call.modem.setPacing(true);
+        call.send("DOWNLOAD\r");
+        call.lrzsz.start("rz", {"-b", "-q"});
+        QTRY_VERIFY(QFileInfo::exists(call.dir.filePath("sample.txt")));
         call.lrzsz.kill();
         QVERIFY(call.lrzsz.waitForFinished());
-        QCOMPARE(call.children().isEmpty(), false);
-        QVERIFY(call.say("+++", ok));
-        QVERIFY(call.say("ATH\r", "NO CARRIER"));
-        QTRY_COMPARE(call.children(), B());
+        QCOMPARE(children().isEmpty(), false);
+        call.modem.setPacing(false);
+        QVERIFY(call.escape());
+        QCOMPARE(call.send("ATH\r"), noCarrier);
+        QTRY_COMPARE(children(), B());
     }
 
     // Without lrzsz the service says so and hangs up.
