@@ -3,7 +3,6 @@
 #include "numberreader.h"
 #include "setcom.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -163,13 +162,6 @@ private Q_SLOTS:
         d.click("SetCOMx");
         QCOMPARE(d.PortComNR(), 12);
         QCOMPARE(d.boxes.count(), 5);
-    }
-
-    // Announced by what it is, not by its frame's title.
-    void fieldIsNamedForScreenReaders()
-    {
-        Dialog d(2);
-        QCOMPARE(QAccessible::queryAccessibleInterface(d.field)->text(QAccessible::Name), u"Numer portu COM"_qs);
     }
 };
 
