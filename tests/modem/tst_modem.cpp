@@ -230,13 +230,13 @@ private Q_SLOTS:
         QCOMPARE(rig.modem.cts(), false);
     }
 
-    // Dropping DTR in a call does what &D says.
+    // Dropping DTR in a call does what &D says (&D2, the default, hangs up:
+    // tst_networkterminal).
     void droppingDtrInACall_data()
     {
         QTest::addColumn<B>("mode");
         QTest::addColumn<B>("answer");
         QTest::addColumn<State>("state");
-        QTest::newRow("&D2") << "&D2"_ba << noCarrier << State::Command;
         QTest::newRow("&D0") << "&D0"_ba << B() << State::Data;
         QTest::newRow("&D1") << "&D1"_ba << ok << State::OnlineCommand;
         // Back to the stored profile too, where S7 is 50.
