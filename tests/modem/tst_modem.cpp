@@ -216,7 +216,6 @@ private Q_SLOTS:
         QVERIFY(rig.guard());
         rig.modem.receive(data);
         QCOMPARE(rig.heard(ok), escaped);
-        QCOMPARE(rig.modem.state(), escaped ? State::OnlineCommand : State::Data);
         QCOMPARE(rig.send("\r"), escaped ? B() : data + "\r\n");
     }
 
