@@ -124,11 +124,11 @@ private Q_SLOTS:
         // An error drops the rest of its line (Q1 here).
         row("numeric", "ATV0\rAT\rATJQ1\rATI2\r", "0\r0\r4\rROM OK\r\n0\r");
         row("quiet keeps info", "ATQ1\rAT\rATJ\rATI1I2\r", "\r\n241\r\n\r\nROM OK\r\n");
-        row("S4 frames", "ATS4=33\r", "\r!OK\r!"), row("S3 ends lines", "ATS3=64\rAT@", "@\nOK@\n@\nOK@\n");
+        row("S4 and S3 frame lines", "ATS4=33\rATS3=64\rAT@", "\r!OK\r!@!OK@!@!OK@!");
         row("register writes", "ATS7=30S0=255S12=\rATS7?S0?S12?\r", ok + "\r\n030\r\n\r\n255\r\n\r\n000\r\n" + ok);
         // A/ repeats the last command line, not one refused as too long.
-        row("A/ before any line", "A/", ok), row("A/", "ATS7?\rA/a/", ("\r\n050\r\n" + ok).repeated(3));
-        row("A/ after a long line", "ATS7?\rAT" + B(50, 'E') + "\rA/", "\r\n050\r\n" + ok + error + "\r\n050\r\n" + ok);
+        row("A/ before any line", "A/", ok);
+        row("A/", "ATS7?\rA/a/AT" + B(50, 'E') + "\rA/", ("\r\n050\r\n" + ok).repeated(3) + error + "\r\n050\r\n" + ok);
         // Z goes back to the profile &W stored; &F to the factory one, echo on.
         row("&W, Z, &F", "ATS7=30&W\rATS7=40Z\rATS7?\rAT&F\rATS7?\r",
             ok + ok + "\r\n030\r\n" + ok + ok + "ATS7?\r\r\n050\r\n" + ok);
@@ -176,7 +176,7 @@ private Q_SLOTS:
         Rig rig;
         rig.modem.ring();
         QCOMPARE(rig.send("ATS1?\r"), "\r\nRING\r\n\r\n001\r\n" + ok);
-        QCOMPARE(rig.send("ATA\r"), B());
+        rig.send("ATA\r");
         QCOMPARE(rig.modem.isRinging(), false);
         QVERIFY(rig.heard("\r\nCONNECT 9600\r\nHello"));
         rig.modem.ring();
@@ -418,11 +418,9 @@ private Q_SLOTS:
     {
         const B path = qgetenv("PATH");
         qputenv("PATH", "/nonexistent");
-        Rig rig;
-        rig.send("ATD700\r");
-        const bool told = rig.heard("not installed here. Goodbye.\r\n" + noCarrier);
+        FileCall call;
         qputenv("PATH", path);
-        QVERIFY(told);
+        QVERIFY(call.heard("not installed here. Goodbye.\r\n" + noCarrier));
     }
 
     // modemsim through Qt Serial Port on its --link, which replaces a stale
