@@ -85,22 +85,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("field");
-        QTest::newRow("none") << 0 << QString() << u"5"_qs;
+        QTest::newRow("none") << 0 << QString();
         for (const int port : {1, 4})
-            QTest::addRow("COM%d", port) << port << u"SetCOM%1"_qs.arg(port) << u"5"_qs;
-        QTest::newRow("COM200") << 200 << u"SetCOMx"_qs << u"200"_qs;
+            QTest::addRow("COM%d", port) << port << u"SetCOM%1"_qs.arg(port);
+        QTest::newRow("COM200") << 200 << u"SetCOMx"_qs;
     }
 
     void dialogShowsThePort()
     {
         QFETCH(int, port);
         QFETCH(QString, option);
-        QFETCH(QString, field);
         Dialog d{quint8(port)};
         QCOMPARE(d.PortComNR(), port);
         QCOMPARE(d.checked(), option);
-        QCOMPARE(d.field->text(), field);
+        if (port > 4) // past the options: "COM" with its number (the options leave the form's number)
+            QCOMPARE(d.field->text(), QString::number(port));
         QCOMPARE(QApplication::focusWidget()->objectName(), option.isEmpty() ? "SetCOM1" : option);
         QTest::keyClick(d.field, Qt::Key_Escape);
         QTest::keyClick(d.field, Qt::Key_Return);
