@@ -13,16 +13,12 @@
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 using B = QByteArray;
-using State = HayesModem::State;
 const B ok = "\r\nOK\r\n", error = "\r\nERROR\r\n", noCarrier = "\r\nNO CARRIER\r\n";
 
 // Pacing off and every delay cut to one turn of the event loop: commands
@@ -57,7 +53,7 @@ struct Rig
     // Waits out the silence an escape needs before it.
     bool guard() { return QTest::qWaitFor([&] { return modem.escapeGuardPassed(); }); }
     // Guard time, "+++", guard time: back to commands with the call kept.
-    bool escape() { return guard() && send("+++").isEmpty() && heard(ok); }
+    bool escape() { return guard() && (modem.receive("+++"), heard(ok)); }
 };
 
 // modemsim with `args`, and the first line it printed: its terminal or its address.
@@ -77,53 +73,29 @@ struct Sim : QProcess
     }
 };
 
-// modemsim on a pseudo-terminal, called at 700, and a test's line to it; lrzsz
-// runs on the same line with the test's end left unread meanwhile.
-struct FileCall
+// A call to the file service at 700 (guard times as set), and lrzsz at the
+// test's end once started, in the test's folder; what reaches lrzsz is seen too.
+struct FileCall : Rig
 {
-    Sim sim{{}};
     QTemporaryDir dir;
     QProcess lrzsz;
-    int fd = ::open(sim.said.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    B seen;
 
-    bool dial(speed_t speed, const B &setup = "")
-    {
-        termios tio{};
-        ::tcgetattr(fd, &tio);
-        ::cfsetspeed(&tio, speed);
-        ::tcsetattr(fd, TCSANOW, &tio);
-        return say("AT" + setup + "D700\r", "BYE to hang up.\r\n");
-    }
-    // Sends `line` and waits for `answer`.
-    bool say(const B &line, const B &answer)
-    {
-        if (::write(fd, line.constData(), size_t(line.size())) != line.size())
-            return false;
-        const bool found = QTest::qWaitFor([&] {
-            char buf[4096];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
-                seen.append(buf, n);
-            return seen.contains(answer);
-        }, 20000);
-        seen.remove(0, found ? seen.indexOf(answer) + answer.size() : 0);
-        return found;
-    }
-    // lrzsz's `command` on the line, in the test's folder.
-    void run(const QString &command)
+    FileCall()
     {
         lrzsz.setWorkingDirectory(dir.path());
-        lrzsz.start("sh", {"-c", "exec " + command + " <\"$0\" >\"$0\"", sim.said});
+        QObject::connect(&lrzsz, &QProcess::readyReadStandardOutput, [this] { modem.receive(lrzsz.readAllStandardOutput()); });
+        QObject::connect(&modem, &HayesModem::outputReady, [this] {
+            if (lrzsz.state() != QProcess::NotRunning) {
+                const B out = modem.takeOutput();
+                seen += out;
+                lrzsz.write(out);
+            }
+        });
+        QVERIFY(call("ATD700\r"));
+        modem.setTimeScale(1);
     }
     // lrzsz's exit status once it is done.
-    int status() { return lrzsz.waitForFinished(30000) ? lrzsz.exitCode() : -1; }
-    // The processes modemsim runs (lrzsz on a call).
-    B children() const
-    {
-        QFile list(QStringLiteral("/proc/%1/task/%1/children").arg(sim.processId()));
-        return list.open(QIODevice::ReadOnly) ? list.readAll() : "?";
-    }
-    ~FileCall() { ::close(fd); }
+    int status() { return QTest::qWaitFor([&] { return lrzsz.state() == QProcess::NotRunning; }, 30000) ? lrzsz.exitCode() : -1; }
 };
 
 } // namespace
@@ -151,11 +123,11 @@ private Q_SLOTS:
         // An error drops the rest of its line (Q1 here).
         row("numeric", "ATV0\rAT\rATJQ1\rATI2\r", "0\r0\r4\rROM OK\r\n0\r");
         row("quiet keeps info", "ATQ1\rAT\rATJ\rATI1I2\r", "\r\n241\r\n\r\nROM OK\r\n");
-        row("S4 frames", "ATS4=33\r", "\r!OK\r!"), row("S3 ends lines", "ATS3=64\rAT@", "@\nOK@\n@\nOK@\n");
+        row("S4 and S3 frame lines", "ATS4=33\rATS3=64\rAT@", "\r!OK\r!@!OK@!@!OK@!");
         row("register writes", "ATS7=30S0=255S12=\rATS7?S0?S12?\r", ok + "\r\n030\r\n\r\n255\r\n\r\n000\r\n" + ok);
         // A/ repeats the last command line, not one refused as too long.
-        row("A/ before any line", "A/", ok), row("A/", "ATS7?\rA/a/", ("\r\n050\r\n" + ok).repeated(3));
-        row("A/ after a long line", "ATS7?\rAT" + B(50, 'E') + "\rA/", "\r\n050\r\n" + ok + error + "\r\n050\r\n" + ok);
+        row("A/ before any line", "A/", ok);
+        row("A/", "ATS7?\rA/a/AT" + B(50, 'E') + "\rA/", ("\r\n050\r\n" + ok).repeated(3) + error + "\r\n050\r\n" + ok);
         // Z goes back to the profile &W stored; &F to the factory one, echo on.
         row("&W, Z, &F", "ATS7=30&W\rATS7=40Z\rATS7?\rAT&F\rATS7?\r",
             ok + ok + "\r\n030\r\n" + ok + ok + "ATS7?\r\r\n050\r\n" + ok);
@@ -168,6 +140,10 @@ private Q_SLOTS:
         row("ATD000", "ATD000\r", "\r\nNO DIALTONE\r\n");
         for (const char *dial : {"ATD4242", "ATD", "ATS7=1D123", "ATA"})
             row(dial, dial + "\r"_ba, noCarrier);
+        // The callback service rings back, and the modem answers at the ring S0 says.
+        row("callback answered at S0", "ATS0=2D999\r", "\r\nCONNECT 9600\r\nCallback service: hang on, we will call you back.\r\n"
+            + noCarrier + "\r\nRING\r\n\r\nRING\r\n\r\nCONNECT 9600\r\nHello, this is the echo service calling you back. "
+            "Every line you send comes back; send BYE to hang up.\r\n");
     }
 
     void commands()
@@ -190,7 +166,7 @@ private Q_SLOTS:
         QCOMPARE(rig.send("ATD123\rATA\rATI2\rATO\r"), error + error + "\r\nROM OK\r\n" + ok + "\r\nCONNECT 9600\r\n");
         // The escape went to the far end as data, as on a real line. No local echo
         // in data mode: only the far end's answer comes back; commands are data now.
-        QCOMPARE(rig.send("two\r\nlines\rATH\r"), "+++two\r\nlines\r\nATH\r\n"_ba);
+        QCOMPARE(rig.send("two\r\nlines\rATH\r"), "+++two\r\nlines\r\nATH\r\n");
         QVERIFY(rig.escape());
         QCOMPARE(rig.send("ATH\r"), noCarrier);
         QCOMPARE(rig.modem.cd(), false);
@@ -203,20 +179,12 @@ private Q_SLOTS:
         Rig rig;
         rig.modem.ring();
         QCOMPARE(rig.send("ATS1?\r"), "\r\nRING\r\n\r\n001\r\n" + ok);
-        QCOMPARE(rig.send("ATA\r"), B());
+        rig.send("ATA\r");
         QCOMPARE(rig.modem.isRinging(), false);
         QVERIFY(rig.heard("\r\nCONNECT 9600\r\nHello"));
         rig.modem.ring();
-        QCOMPARE(rig.modem.takeOutput(), B());
+        QCOMPARE(rig.modem.takeOutput(), "");
         QCOMPARE(rig.send("bye\r"), "bye\r\nGoodbye.\r\n" + noCarrier);
-    }
-
-    // The callback service rings back, and the modem answers at the ring S0 says.
-    void callbackIsAnsweredAtS0()
-    {
-        Rig rig;
-        QCOMPARE(rig.send("ATS0=2D999\r"), B());
-        QVERIFY(rig.heard("back.\r\n" + noCarrier + "\r\nRING\r\n\r\nRING\r\n\r\nCONNECT"));
     }
 
     // A call leaves data mode by an escape: guard time, the escape character
@@ -226,12 +194,11 @@ private Q_SLOTS:
         QTest::addColumn<B>("setup");
         QTest::addColumn<B>("data");
         QTest::addColumn<bool>("escaped");
-        QTest::newRow("+++") << B() << "+++"_ba << true;
-        QTest::newRow("x+++") << B() << "x+++"_ba << false;
-        QTest::newRow("+++y") << B() << "+++y"_ba << false;
-        QTest::newRow("S2=42 ***") << "S2=42"_ba << "***"_ba << true;
-        QTest::newRow("S2=200 +++") << "S2=200"_ba << "+++"_ba << false;
-        QTest::newRow("S12=0 x+++") << "S12=0"_ba << "x+++"_ba << true;
+        const auto row = [](const char *setup, const char *data, bool escaped) {
+            QTest::addRow("%s %s", setup, data) << B(setup) << B(data) << escaped;
+        };
+        row("", "+++", true), row("", "x+++", false), row("", "+++y", false);
+        row("S2=42", "***", true), row("S2=200", "+++", false), row("S12=0", "x+++", true);
     }
 
     void escape()
@@ -244,7 +211,6 @@ private Q_SLOTS:
         QVERIFY(rig.guard());
         rig.modem.receive(data);
         QCOMPARE(rig.heard(ok), escaped);
-        QCOMPARE(rig.modem.state(), escaped ? State::OnlineCommand : State::Data);
         QCOMPARE(rig.send("\r"), escaped ? B() : data + "\r\n");
     }
 
@@ -253,41 +219,38 @@ private Q_SLOTS:
     void linesFollowTheOutputs()
     {
         Rig rig;
-        QCOMPARE(rig.send("AT&C0\r"), ok);
+        rig.send("AT&C0\r");
         QCOMPARE(rig.modem.cd(), true);
         QCOMPARE(rig.modem.cts(), false);
     }
 
-    // Dropping DTR in a call does what &D says.
+    // Dropping DTR in a call does what &D says (&D2, the default, hangs up:
+    // tst_networkterminal); what ATO does next tells where it left the call.
     void droppingDtrInACall_data()
     {
         QTest::addColumn<B>("mode");
         QTest::addColumn<B>("answer");
-        QTest::addColumn<State>("state");
-        QTest::newRow("&D2") << "&D2"_ba << noCarrier << State::Command;
-        QTest::newRow("&D0") << "&D0"_ba << B() << State::Data;
-        QTest::newRow("&D1") << "&D1"_ba << ok << State::OnlineCommand;
-        // Back to the stored profile too, where S7 is 50.
-        QTest::newRow("&D3") << "&D3S7=40"_ba << noCarrier << State::Command;
+        QTest::newRow("&D0") << "&D0"_ba << "ATO\r\n"_ba; // still in data mode: the far end echoes it
+        QTest::newRow("&D1") << "&D1"_ba << ok + "\r\nCONNECT 9600\r\n";
+        // Back to the stored profile too, where S7 is 50 and echo is on.
+        QTest::newRow("&D3") << "&D3S7=40"_ba << noCarrier + "ATO\r" + noCarrier;
     }
 
     void droppingDtrInACall()
     {
         QFETCH(B, mode);
         QFETCH(B, answer);
-        QFETCH(State, state);
         Rig rig;
         QVERIFY(rig.call("AT" + mode + "D123\r"));
         rig.modem.setDtr(false);
-        QCOMPARE(rig.modem.takeOutput(), answer);
-        QCOMPARE(rig.modem.state(), state);
+        QCOMPARE(rig.modem.takeOutput() + rig.send("ATO\r"), answer);
         QCOMPARE(rig.modem.sRegister(7), 50);
     }
 
     // A paced piece ends at a line feed at the latest, so one starting with a
     // carriage return never hides the text of the next line. What a terminal
     // floods the modem with waits in a modem-sized buffer at most; the rest is
-    // dropped, and the modem still answers.
+    // dropped.
     void pacing()
     {
         Rig rig;
@@ -302,13 +265,11 @@ private Q_SLOTS:
         rig.modem.receive(B(8 << 20, 'x'));
         rig.modem.setPacing(false);
         QVERIFY(pieces.last().size() <= 8192);
-        rig.modem.receive("\rAT\r");
-        QVERIFY(pieces.last().endsWith(ok));
     }
 
     // Behind the serial control a closed port holds no line (its guards are
     // the serial control's, checked in tst_serial). DTR moves DSR at once, its event comes later, never from inside
-    // a call; answers are announced only with a threshold, paced, in pieces.
+    // a call; answers are announced only with a threshold, and paced.
     // A call reports the line speed and ends when the port closes.
     void simulatedComm()
     {
@@ -340,11 +301,9 @@ private Q_SLOTS:
         QTRY_VERIFY(received.contains("CONNECT 19200\r\nWelcome"));
         QCOMPARE(comm.CDHolding(), true);
         QVERIFY(codes.contains(CommControl::comEvCD));
-        QVERIFY(codes.count(CommControl::comEvReceive) > 2); // in pieces
         comm.setPortOpen(false);
         comm.setPortOpen(true);
         QCOMPARE(comm.CDHolding(), false);
-        QCOMPARE(comm.Input(), B()); // what it said while closed is gone
     }
 
     // modemsim --rfc2217 serves one client at a time, each finding the modem
@@ -379,68 +338,68 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<int>("status");
-        QTest::addColumn<B>("err");
-        QTest::newRow("stray") << u"extra"_qs << 2 << "extra"_ba;
-        QTest::newRow("link over a folder") << u"--link /"_qs << 1 << "nie jest dowiązaniem"_ba;
-        QTest::newRow("--rfc2217 --link") << u"--rfc2217 0 --link FILE"_qs << 2 << "--link"_ba;
-        QTest::newRow("bare IPv6") << u"--rfc2217 ::1:2217"_qs << 2 << "[ADRES:]PORT"_ba;
+        QTest::newRow("stray") << u"extra"_qs << 2;
+        QTest::newRow("link over a folder") << u"--link /"_qs << 1;
+        QTest::newRow("--rfc2217 --link") << u"--rfc2217 0 --link FILE"_qs << 2;
+        QTest::newRow("bare IPv6") << u"--rfc2217 ::1:2217"_qs << 2;
     }
 
     void modemsimCommandLine()
     {
         QFETCH(QString, args);
         QFETCH(int, status);
-        QFETCH(B, err);
         Sim sim(args.split(u' ')); // it has ended when nothing came to its output
         QCOMPARE(sim.exitCode(), status);
-        QVERIFY(sim.readAllStandardError().contains(err));
     }
 
     // The file service at 700: after DOWNLOAD, a real rz gets both sample files.
     void fileServiceDownload()
     {
         FileCall call;
-        QVERIFY(call.dial(B115200));
-        QVERIFY(call.say("download\r", "ZMODEM.\r\n"));
-        call.run("rz -b -q");
+        call.send("download\r");
+        call.lrzsz.start("rz", {"-b", "-q"});
         QCOMPARE(call.status(), 0);
         for (const auto &[name, bytes] : FileService::sampleFiles()) {
             QFile file(call.dir.filePath(name));
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), bytes);
         }
-        QVERIFY(call.say("", "Both files sent."));
+        QVERIFY(call.heard("Both files sent."));
     }
 
     // After UPLOAD a real sz sends a file; the service tells its name and size.
     void fileServiceUpload()
     {
         FileCall call;
-        QVERIFY(call.dial(B115200));
         QFile file(call.dir.filePath("upload.bin"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(B(20000, '\x18') + B(5000, '\0'));
         file.close();
-        QVERIFY(call.say("UPLOAD\r", "ZMODEM now.\r\n"));
-        call.run("sz -b -q upload.bin");
+        call.send("UPLOAD\r");
+        call.lrzsz.start("sz", {"-b", "-q", "upload.bin"});
         QCOMPARE(call.status(), 0);
-        QVERIFY(call.say("", "Received upload.bin, 25000 bytes (not kept)."));
+        QVERIFY(call.heard("Received upload.bin, 25000 bytes (not kept)."));
     }
 
-    // Hanging up in the middle of a download ends the service's sz.
+    // Hanging up in the middle of a download, paced at 9600, ends the service's sz.
     void fileServiceHangUpEndsLrzsz()
     {
         FileCall call;
-        QVERIFY(call.dial(B9600, "S12=0"));
-        QVERIFY(call.say("DOWNLOAD\r", "ZMODEM.\r\n"));
-        call.run("rz -b -q");
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(call.dir.filePath("sample.txt")), 20000);
+        const auto children = [] { // the processes the test runs, the service's lrzsz among them
+            QFile list(u"/proc/%1/task/%1/children"_s.arg(QCoreApplication::applicationPid()));
+            return list.open(QIODevice::ReadOnly) ? list.readAll() : "?";
+        };
+        call.modem.setPacing(true);
+        call.send("DOWNLOAD\r");
+        call.lrzsz.start("rz", {"-b", "-q"});
+        QTRY_VERIFY(QFileInfo::exists(call.dir.filePath("sample.txt")));
         call.lrzsz.kill();
         QVERIFY(call.lrzsz.waitForFinished());
-        QCOMPARE(call.children().isEmpty(), false);
-        QVERIFY(call.say("+++", ok));
-        QVERIFY(call.say("ATH\r", "NO CARRIER"));
-        QTRY_COMPARE(call.children(), B());
+        QCOMPARE(children().isEmpty(), false);
+        call.modem.setPacing(false);
+        QVERIFY(call.escape());
+        QCOMPARE(call.send("ATH\r"), noCarrier);
+        QTRY_COMPARE(children(), "");
     }
 
     // Without lrzsz the service says so and hangs up.
@@ -448,11 +407,9 @@ private Q_SLOTS:
     {
         const B path = qgetenv("PATH");
         qputenv("PATH", "/nonexistent");
-        Rig rig;
-        rig.send("ATD700\r");
-        const bool told = rig.heard("not installed here. Goodbye.\r\n" + noCarrier);
+        FileCall call;
         qputenv("PATH", path);
-        QVERIFY(told);
+        QVERIFY(call.heard("not installed here. Goodbye.\r\n" + noCarrier));
     }
 
     // modemsim through Qt Serial Port on its --link, which replaces a stale
@@ -472,14 +429,12 @@ private Q_SLOTS:
         const QString link = dir.filePath("modem");
         QVERIFY(QFile::link("/dev/pts/no-such-terminal", link));
         Sim sim({"--link", link});
-        QCOMPARE(QFileInfo(link).symLinkTarget(), sim.said);
         SerialPortComm port(link);
         port.setSettings("115200,N,8,1");
         port.setPortOpen(true);
-        port.setOutput("ATI\rATI3S7=33&V\r"); // the active profile listed, not the stored one
+        port.setOutput("ATS7=33&V\r"); // the active profile listed, not the stored one
         B received;
-        QTRY_VERIFY2_WITH_TIMEOUT((received += port.Input()).count("OK\r\n") == 2, received, 10000);
-        QVERIFY(received.startsWith("ATI\r\r\nMODEMTERM SIMULATED MODEM\r\n" + ok));
+        QTRY_VERIFY2_WITH_TIMEOUT((received += port.Input()).endsWith(ok), received, 10000);
         QVERIFY(received.contains("LINE: 115200,N,8,1   CARRIER: NONE\r\n"));
         QVERIFY(received.contains("\r\nS07:033 "));
         QProcess clients; // two, without pause; a line once the modem took a megabyte

@@ -3,7 +3,6 @@
 #include "numberreader.h"
 #include "setcom.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -66,12 +65,10 @@ private Q_SLOTS:
             QTest::newRow(c) << QString::fromUtf8(c).section(u'=', 0, -2) << QByteArray(c).split('=').last().toDouble();
         // Long ones are read exactly as the C library reads them.
         int row = 0;
-        for (const QString &text :
-             {QString(900, u'3').insert(0, u"0."),
-              u"9007199254740993"_qs + QString(800, u'0') + u"1e-801"_qs,
-              u"0."_qs + QString(1000, u'0') + u"1e1001"_qs,
-              u"1e"_qs + QString(1 << 20, u'9'), QString::fromUtf16(u"1\0" "2", 3)})
-            QTest::addRow("long %d", ++row) << text << std::strtod(text.toLatin1().constData(), nullptr);
+        for (const QByteArray &text :
+             {"0." + QByteArray(900, '3'), "9007199254740993" + QByteArray(800, '0') + "1e-801",
+              "0." + QByteArray(1000, '0') + "1e1001", "1e" + QByteArray(1 << 20, '9'), QByteArray("1\0" "2", 3)})
+            QTest::addRow("long %d", ++row) << QString::fromLatin1(text) << std::strtod(text.constData(), nullptr);
     }
 
     void reads()
@@ -88,23 +85,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("field");
-        QTest::newRow("none") << 0 << QString() << u"5"_qs;
+        QTest::newRow("none") << 0 << QString();
         for (const int port : {1, 4})
-            QTest::addRow("COM%d", port) << port << u"SetCOM%1"_qs.arg(port) << u"5"_qs;
-        QTest::newRow("COM200") << 200 << u"SetCOMx"_qs << u"200"_qs;
+            QTest::addRow("COM%d", port) << port << u"SetCOM%1"_qs.arg(port);
+        QTest::newRow("COM200") << 200 << u"SetCOMx"_qs;
     }
 
     void dialogShowsThePort()
     {
         QFETCH(int, port);
         QFETCH(QString, option);
-        QFETCH(QString, field);
         Dialog d{quint8(port)};
         QCOMPARE(d.PortComNR(), port);
         QCOMPARE(d.checked(), option);
-        QCOMPARE(d.field->text(), field);
-        QCOMPARE(QApplication::focusWidget()->objectName(), option.isEmpty() ? u"SetCOM1"_qs : option);
+        if (port > 4) // past the options: "COM" with its number (the options leave the form's number)
+            QCOMPARE(d.field->text(), QString::number(port));
+        QCOMPARE(QApplication::focusWidget()->objectName(), option.isEmpty() ? "SetCOM1" : option);
         QTest::keyClick(d.field, Qt::Key_Escape);
         QTest::keyClick(d.field, Qt::Key_Return);
         QCOMPARE(d.isVisible(), true);
@@ -128,7 +124,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, button);
         QFETCH(QString, typed);
-        const bool accepts = button.startsWith(u"cmdZ"), inRange = typed == u"42"_qs, refused = accepts && !inRange;
+        const bool accepts = button.startsWith("cmdZ"), inRange = typed == "42", refused = accepts && !inRange;
         Dialog d(3);
         d.typeOver(typed);
         button.isEmpty() ? void(d.close()) : d.click(button);
@@ -155,21 +151,14 @@ private Q_SLOTS:
         // " 7" warns for its blank, read as 0; "300" at its last key, too large for a byte.
         for (const char *text : {"100", "99", "0", " 7", "300", "12"})
             d.typeOver(text);
-        QCOMPARE(d.checked(), u"SetCOMx"_qs);
-        QCOMPARE(d.boxes.texts, QStringList(5, u"Zły zakres wartości"_qs));
+        QCOMPARE(d.checked(), "SetCOMx");
+        QCOMPARE(d.boxes.texts, QStringList(5, "Zły zakres wartości"));
         d.click("SetCOM3");
         QCOMPARE(d.PortComNR(), 3);
-        QCOMPARE(d.field->text(), u"12"_qs);
+        QCOMPARE(d.field->text(), "12");
         d.click("SetCOMx");
         QCOMPARE(d.PortComNR(), 12);
         QCOMPARE(d.boxes.count(), 5);
-    }
-
-    // Announced by what it is, not by its frame's title.
-    void fieldIsNamedForScreenReaders()
-    {
-        Dialog d(2);
-        QCOMPARE(QAccessible::queryAccessibleInterface(d.field)->text(QAccessible::Name), u"Numer portu COM"_qs);
     }
 };
 
