@@ -3,6 +3,7 @@
 #include "numberreader.h"
 #include "setcom.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -159,6 +160,13 @@ private Q_SLOTS:
         d.click("SetCOMx");
         QCOMPARE(d.PortComNR(), 12);
         QCOMPARE(d.boxes.count(), 5);
+    }
+
+    // A screen reader can say what the number field is for.
+    void fieldHasAName()
+    {
+        Dialog d(2);
+        QVERIFY(!QAccessible::queryAccessibleInterface(d.field)->text(QAccessible::Name).isEmpty());
     }
 };
 
