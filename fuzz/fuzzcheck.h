@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+// Included once by each fuzz target, which defines fuzz(): the entry point
+// libFuzzer calls is here (replay.cpp calls fuzz() itself).
 #pragma once
 
 #include <QByteArray>
@@ -13,19 +15,27 @@
 #define FUZZ_CHECK(condition)                                                                        \
     ((condition) ? void() : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
+// One input, never empty.
+void fuzz(QByteArrayView in);
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size > 0)
+        fuzz(QByteArrayView(data, qsizetype(size)));
+    return 0;
+}
+
 // An input read as chunk sizes and the bytes to feed: the first byte says how
 // many sizes follow (0 to 7); the rest is fed in chunks of those sizes (their
-// bits in `mask`), round and round, 0 being an empty read. Needs a byte at least.
+// bits in `mask`), round and round, 0 being an empty read.
 struct Chunks
 {
-    const std::size_t count;
     const QByteArray sizes;
     const QByteArrayView bytes;
 
-    Chunks(const std::uint8_t *data, std::size_t size)
-        : count(std::min<std::size_t>(data[0] % 8, size - 1))
-        , sizes(QByteArray(reinterpret_cast<const char *>(data + 1), count) + char(1)) // so the chunks move on
-        , bytes(data + 1 + count, qsizetype(size - 1 - count))
+    explicit Chunks(QByteArrayView in)
+        : sizes(in.sliced(1, std::min<qsizetype>(in[0] & 7, in.size() - 1)).toByteArray() + '\1') // so the chunks move on
+        , bytes(in.sliced(sizes.size()))
     {
     }
     // feed(where the chunk starts, the chunk, its size byte)
