@@ -77,7 +77,8 @@ e2e_windows() { xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/
 _e2e_found() { [ -n "$(e2e_windows "$1" "$2")" ]; }
 # e2e_window PID NAME: waits for that window and prints its id.
 e2e_window() { e2e_wait "a window named \"$2\"" _e2e_found "$1" "$2"; e2e_windows "$1" "$2" | head -n1; }
-_e2e_dropdown() { # PID: whether one of its windows is a drop-down menu
+# _e2e_dropdown PID: whether one of its windows is a drop-down menu.
+_e2e_dropdown() {
     local w
     for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
         xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null || :

@@ -13,10 +13,12 @@ e2e_start modemsim "$MODEMSIM"
 e2e_wait "modemsim to print its terminal" grep -q '^/dev/' "$ART/modemsim.log"
 log=$ART/received
 
-received_count() { # NEEDLE N: whether NEEDLE (no line feed) came N times or more
+# received_count NEEDLE N: whether NEEDLE (no line feed) came N times or more.
+received_count() {
     [ "$(grep -a -o -F -- "$1" "$log" | wc -l)" -ge "$2" ]
 }
-sent_is() { # LINES: whether exactly these command lines, each ending CR CR, came back
+# sent_is LINES: whether exactly these command lines, each ending CR CR, came back.
+sent_is() {
     [ "$(grep -a $'\r\r$' "$log")" = "$1" ]
 }
 
