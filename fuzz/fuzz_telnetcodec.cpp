@@ -9,7 +9,7 @@
 #include "fuzzcheck.h"
 #include "telnetcodec.h"
 
-#include <tuple>
+#include <QDataStream>
 
 namespace {
 
@@ -18,7 +18,7 @@ struct Decoded
 {
     QByteArray data;
     QByteArray reply;
-    QList<std::tuple<TelnetCodec::Event::Kind, quint8, QByteArray, qsizetype>> events;
+    QByteArray events;
     bool operator==(const Decoded &) const = default;
 };
 
@@ -34,7 +34,7 @@ Decoded decode(TelnetCodec::Role role, QByteArrayView in, qsizetype chunk)
             // the other readings must give the same), its value bounded.
             FUZZ_CHECK(chunk > 1 || e.at == out.data.size());
             FUZZ_CHECK(e.value.size() <= 64);
-            out.events.append({e.kind, e.command, e.value, e.at});
+            QDataStream(&out.events, QIODeviceBase::Append) << int(e.kind) << e.command << e.value << e.at;
         }
     }
     return out;
