@@ -29,7 +29,7 @@ QString expected(QByteArrayView bytes)
             FUZZ_CHECK(shownFor.value(alone[0], c) == c);
             shownFor.insert(alone[0], c);
             const QString theirs = QStringDecoder("windows-1250").decode(QByteArrayView(&c, 1));
-            FUZZ_CHECK(uchar(c) < 0x20 || c == 0x7f || theirs.size() != 1 || !theirs[0].isPrint() || theirs == alone);
+            FUZZ_CHECK(!theirs[0].isPrint() || theirs == alone);
         }
         text += alone;
     }

@@ -5,22 +5,24 @@
 #include "fuzzcheck.h"
 #include "zmodemdetector.h"
 
+using Start = ZmodemDetector::Start;
+
 void fuzz(QByteArrayView in)
 {
     const Chunks input(in);
-    const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(ZmodemDetector::Start::Receive));
-    const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(ZmodemDetector::Start::Send));
+    const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(Start::Receive));
+    const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(Start::Send));
     const qsizetype first = receive < 0 ? send : send < 0 ? receive : std::min(receive, send);
 
     ZmodemDetector detector;
     bool found = false;
     input.feed(255, [&](qsizetype at, auto chunk, auto) {
         const ZmodemDetector::Found header = found ? ZmodemDetector::Found() : detector.feed(chunk);
-        if (header.start == ZmodemDetector::Start::None)
+        if (header.start == Start::None)
             return;
         found = true;
         FUZZ_CHECK(at + header.end == first + 6);
-        FUZZ_CHECK(header.start == (first == receive ? ZmodemDetector::Start::Receive : ZmodemDetector::Start::Send));
+        FUZZ_CHECK(header.start == (first == receive ? Start::Receive : Start::Send));
         FUZZ_CHECK(header.textLength == std::max<qsizetype>(0, first - at));
     });
     FUZZ_CHECK(found == (first >= 0));

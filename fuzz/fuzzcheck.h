@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +12,7 @@
 // A broken invariant is a crash the fuzzer keeps; assert() would vanish in
 // release builds.
 #define FUZZ_CHECK(condition)                                                                        \
-    ((condition) ? void() : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
+    ((condition) ? void() : (std::fprintf(stderr, "broken: %s\n", #condition), std::abort()))
 
 // One input, never empty.
 void fuzz(QByteArrayView in);
@@ -34,7 +33,7 @@ struct Chunks
     const QByteArrayView bytes;
 
     explicit Chunks(QByteArrayView in)
-        : sizes(in.sliced(1, std::min<qsizetype>(in[0] & 7, in.size() - 1)).toByteArray() + '\1') // so the chunks move on
+        : sizes(in.sliced(1, qMin(in[0] & 7, in.size() - 1)).toByteArray() + '\1') // so the chunks move on
         , bytes(in.sliced(sizes.size()))
     {
     }
@@ -44,7 +43,7 @@ struct Chunks
     {
         for (qsizetype at = 0, i = 0, n = 0; at < bytes.size(); ++i, at += n) {
             const std::uint8_t step = sizes[i % sizes.size()];
-            n = std::min<qsizetype>(step & mask, bytes.size() - at);
+            n = qMin(step & mask, bytes.size() - at);
             feed(at, bytes.sliced(at, n), step);
         }
     }
