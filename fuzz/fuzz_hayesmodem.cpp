@@ -31,7 +31,7 @@ void fuzz(QByteArrayView in)
             QCoreApplication::processEvents();
         modem.takeOutput();
     };
-    Chunks(in.sliced(1)).feed(63, [&](auto, auto chunk, std::uint8_t step) {
+    Chunks(in.sliced(1)).feed(63, [&](auto, auto chunk, auto step) {
         modem.receive(chunk);
         settle();
         modem.setDtr(modem.dtr() != bool(step & 64)); // flipped when the bit is set

@@ -21,7 +21,7 @@ void fuzz(QByteArrayView in)
     // Blanks count for nothing wherever they stand (and the value is a number: NaN equals nothing).
     FUZZ_CHECK(NumberReader::read(QString(text).remove(u' ').remove(u'\t').remove(u'\n')) == value);
     // The byte is the value rounded half to even, whenever that fits.
-    const std::optional<quint8> byte = NumberReader::readByte(text);
+    const auto byte = NumberReader::readByte(text);
     FUZZ_CHECK(byte.has_value() == (value >= -0.5 && value < 255.5));
     FUZZ_CHECK(!byte || std::abs(*byte - value) < 0.5 || (std::abs(*byte - value) == 0.5 && *byte % 2 == 0));
 }

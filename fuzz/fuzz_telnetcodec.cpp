@@ -29,7 +29,7 @@ Decoded decode(TelnetCodec::Role role, QByteArrayView in, qsizetype chunk)
     Decoded out;
     for (qsizetype at = 0; at < in.size(); at += chunk) {
         codec.decode(in.sliced(at, std::min(chunk, in.size() - at)), out.data, out.reply);
-        for (const TelnetCodec::Event &e : codec.takeEvents()) {
+        for (const auto &e : codec.takeEvents()) {
             // An event sits where the data had reached (read byte by byte:
             // the other readings must give the same), its value bounded.
             FUZZ_CHECK(chunk > 1 || e.at == out.data.size());
@@ -48,7 +48,7 @@ void fuzz(QByteArrayView in)
     const qsizetype chunk = uchar(in[0]) / 2 + 1;
     in = in.sliced(1);
 
-    const Decoded whole = decode(role, in, std::max<qsizetype>(in.size(), 1));
+    const Decoded whole = decode(role, in, qMax(in.size(), 1));
     FUZZ_CHECK(decode(role, in, chunk) == whole && decode(role, in, 1) == whole);
     // No more data than came, and at most one three-byte answer per three-byte command.
     FUZZ_CHECK(whole.data.size() <= in.size() && whole.reply.size() <= in.size());

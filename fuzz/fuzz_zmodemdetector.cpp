@@ -17,7 +17,7 @@ void fuzz(QByteArrayView in)
     ZmodemDetector detector;
     bool found = false;
     input.feed(255, [&](qsizetype at, auto chunk, auto) {
-        const ZmodemDetector::Found header = found ? ZmodemDetector::Found() : detector.feed(chunk);
+        const auto header = found ? ZmodemDetector::Found() : detector.feed(chunk);
         if (header.start == Start::None)
             return;
         found = true;
