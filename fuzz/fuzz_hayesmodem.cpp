@@ -26,7 +26,7 @@ void fuzz(QByteArrayView in)
     if (in[0] & 4)
         modem.ring();
     // Delays cut to nothing fire within these turns; the terminal reads everything.
-    const auto settle = [&modem] {
+    const auto settle = [&] {
         for (int turn = 0; turn < 4; ++turn)
             QCoreApplication::processEvents();
         modem.takeOutput();

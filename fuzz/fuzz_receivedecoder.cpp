@@ -5,8 +5,9 @@
 #include "fuzzcheck.h"
 #include "receivedecoder.h"
 
-#include <QHash>
 #include <QStringDecoder>
+
+#include <map>
 
 namespace {
 
@@ -16,19 +17,19 @@ namespace {
 // shows as (but for the replacement mark of the bytes Windows-1250 leaves out).
 QString expected(QByteArrayView bytes)
 {
-    static QHash<QChar, char> shownFor; // over all inputs
+    static std::map<QChar, char> shownFor; // over all inputs
     QString text;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c == '\r' && bytes.sliced(i + 1).startsWith('\n'))
             continue; // the LF ends the line
         const bool lineEnd = c == '\r' || c == '\n';
-        const QString alone = lineEnd ? u"\n"_qs : ReceiveDecoder().decode(QByteArrayView(&c, 1));
+        const QByteArrayView byte(&c, 1);
+        const QString alone = lineEnd ? u"\n"_qs : ReceiveDecoder().decode(byte);
         FUZZ_CHECK(alone.size() == 1 && (lineEnd || (c == '\t' ? alone[0] == u'\t' : alone[0].isPrint())));
         if (!lineEnd && alone[0] != u'\uFFFD') {
-            FUZZ_CHECK(shownFor.value(alone[0], c) == c);
-            shownFor.insert(alone[0], c);
-            const QString theirs = QStringDecoder("windows-1250").decode(QByteArrayView(&c, 1));
+            FUZZ_CHECK(shownFor.try_emplace(alone[0], c).first->second == c);
+            const QString theirs = QStringDecoder("windows-1250").decode(byte);
             FUZZ_CHECK(!theirs[0].isPrint() || theirs == alone);
         }
         text += alone;

@@ -16,9 +16,7 @@ namespace {
 // What came out of one decoding.
 struct Decoded
 {
-    QByteArray data;
-    QByteArray reply;
-    QByteArray events;
+    QByteArray data, reply, events;
     bool operator==(const Decoded &) const = default;
 };
 
@@ -28,7 +26,7 @@ Decoded decode(TelnetCodec::Role role, QByteArrayView in, qsizetype chunk)
     codec.start();
     Decoded out;
     for (qsizetype at = 0; at < in.size(); at += chunk) {
-        codec.decode(in.sliced(at, std::min(chunk, in.size() - at)), out.data, out.reply);
+        codec.decode(in.sliced(at, qMin(chunk, in.size() - at)), out.data, out.reply);
         for (const auto &e : codec.takeEvents()) {
             // An event sits where the data had reached (read byte by byte:
             // the other readings must give the same), its value bounded.

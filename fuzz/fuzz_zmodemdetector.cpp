@@ -12,7 +12,7 @@ void fuzz(QByteArrayView in)
     const Chunks input(in);
     const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(Start::Receive));
     const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(Start::Send));
-    const qsizetype first = receive < 0 ? send : send < 0 ? receive : std::min(receive, send);
+    const qsizetype first = receive < 0 ? send : send < 0 ? receive : qMin(receive, send);
 
     ZmodemDetector detector;
     bool found = false;
@@ -23,7 +23,7 @@ void fuzz(QByteArrayView in)
         found = true;
         FUZZ_CHECK(at + header.end == first + 6);
         FUZZ_CHECK(header.start == (first == receive ? Start::Receive : Start::Send));
-        FUZZ_CHECK(header.textLength == std::max<qsizetype>(0, first - at));
+        FUZZ_CHECK(header.textLength == qMax<qsizetype>(0, first - at));
     });
     FUZZ_CHECK(found == (first >= 0));
 }

@@ -39,10 +39,10 @@ struct Chunks
     }
     // feed(where the chunk starts, the chunk, its size byte)
     template <typename Feed>
-    void feed(std::uint8_t mask, Feed feed) const
+    void feed(int mask, Feed feed) const
     {
         for (qsizetype at = 0, i = 0, n = 0; at < bytes.size(); ++i, at += n) {
-            const std::uint8_t step = sizes[i % sizes.size()];
+            const uchar step = sizes[i % sizes.size()];
             n = qMin(step & mask, bytes.size() - at);
             feed(at, bytes.sliced(at, n), step);
         }
