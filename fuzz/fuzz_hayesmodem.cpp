@@ -12,27 +12,26 @@
 
 #include <QCoreApplication>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+void fuzz(QByteArrayView in)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_hayesmodem", *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    if (size < 2)
-        return 0;
+    static int argc = 0;
+    static QCoreApplication app(argc, nullptr);
+    if (in.size() < 2)
+        return;
     HayesModem modem;
     modem.setPacing(false);
     modem.setTimeScale(0);
-    modem.setDtr(!(data[0] & 1));
-    modem.setRts(data[0] & 2);
-    if (data[0] & 4)
+    modem.setDtr(!(in[0] & 1));
+    modem.setRts(in[0] & 2);
+    if (in[0] & 4)
         modem.ring();
     // Delays cut to nothing fire within these turns; the terminal reads everything.
-    const auto settle = [&modem] {
+    const auto settle = [&] {
         for (int turn = 0; turn < 4; ++turn)
             QCoreApplication::processEvents();
         modem.takeOutput();
     };
-    Chunks(data + 1, size - 1).feed(63, [&](qsizetype, QByteArrayView chunk, std::uint8_t step) {
+    Chunks(in.sliced(1)).feed(63, [&](auto, auto chunk, auto step) {
         modem.receive(chunk);
         settle();
         modem.setDtr(modem.dtr() != bool(step & 64)); // flipped when the bit is set
@@ -40,5 +39,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             modem.ring();
         settle();
     });
-    return 0;
 }

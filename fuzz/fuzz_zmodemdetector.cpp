@@ -5,26 +5,25 @@
 #include "fuzzcheck.h"
 #include "zmodemdetector.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+using Start = ZmodemDetector::Start;
+
+void fuzz(QByteArrayView in)
 {
-    if (size == 0)
-        return 0;
-    const Chunks input(data, size);
-    const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(ZmodemDetector::Start::Receive));
-    const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(ZmodemDetector::Start::Send));
-    const qsizetype first = receive < 0 ? send : send < 0 ? receive : std::min(receive, send);
+    const Chunks input(in);
+    const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(Start::Receive));
+    const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(Start::Send));
+    const qsizetype first = receive < 0 ? send : send < 0 ? receive : qMin(receive, send);
 
     ZmodemDetector detector;
     bool found = false;
-    input.feed(255, [&](qsizetype at, QByteArrayView chunk, std::uint8_t) {
-        const ZmodemDetector::Found header = found ? ZmodemDetector::Found() : detector.feed(chunk);
-        if (header.start == ZmodemDetector::Start::None)
+    input.feed(255, [&](qsizetype at, auto chunk, auto) {
+        const auto header = found ? ZmodemDetector::Found() : detector.feed(chunk);
+        if (header.start == Start::None)
             return;
         found = true;
         FUZZ_CHECK(at + header.end == first + 6);
-        FUZZ_CHECK(header.start == (first == receive ? ZmodemDetector::Start::Receive : ZmodemDetector::Start::Send));
-        FUZZ_CHECK(header.textLength == std::max<qsizetype>(0, first - at));
+        FUZZ_CHECK(header.start == (first == receive ? Start::Receive : Start::Send));
+        FUZZ_CHECK(header.textLength == qMax<qsizetype>(0, first - at));
     });
     FUZZ_CHECK(found == (first >= 0));
-    return 0;
 }

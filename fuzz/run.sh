@@ -35,7 +35,6 @@ for target in "${TARGETS[@]}"; do
         || failed+=("$target")
     # Only what covers code the stored corpus does not is added to it.
     "$BUILD/fuzz/fuzz_$target" -merge=1 -use_counters=0 -max_len=4096 "$corpus" "$work/found" 2>"$work/merge.log"
-    echo "$target corpus: $(ls "$corpus" | wc -l) inputs"
 done
 
 if [ ${#failed[@]} -gt 0 ]; then

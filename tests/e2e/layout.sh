@@ -9,35 +9,39 @@ source "$(dirname "$0")/lib.sh"
 e2e_init
 
 # pixels X Y W H: "x y RRGGBB" for each pixel of that area of the screenshot,
-# x counted from the window's left edge GX.
+# x counted from the window's left edge.
 pixels() {
-    convert "$ART/screen.png" -crop "$3x$4+$((GX + $1))+$2" +repage -depth 8 txt:- | awk -v ox="$1" -v oy="$2" \
+    convert "$ART/screen.png" -crop "$3x$4+$((X + $1))+$2" +repage -depth 8 txt:- | awk -v ox="$1" -v oy="$2" \
         -F'[,: ]+' '!/^#/ { print $1 + ox, $2 + oy, toupper(substr($0, index($0, "#") + 1, 6)) }'
 }
+# colour X Y: that pixel's colour.
+colour() { pixels "$1" "$2" 1 1 | cut -d' ' -f3; }
 
 # Sets SEEN to the layout on screen now, CLIENT to the client area's size.
 seen() {
-    read -r GX GY GW GH < <(xdotool getwindowgeometry --shell "$WIN" | sed -n '2,5s/.*=//p' | paste -sd' ')
+    # The window's X, Y, WIDTH and HEIGHT.
+    eval "$(xdotool getwindowgeometry --shell "$WIN")"
     import -silent -window root "$ART/screen.png"
     # The client area's top: the CD box's first row below the menu bar.
-    local top=$(pixels 52 "$GY" 1 100 | awk '$3 == "FF0000" || $3 == "00FF00" { print $2; exit }')
+    local top=$(pixels 52 "$Y" 1 100 | awk '$3 == "FF0000" || $3 == "00FF00" { print $2; exit }')
     [ -n "$top" ] || return 1
-    CLIENT=${GW}x$((GY + GH - top))
+    CLIENT=${WIDTH}x$((Y + HEIGHT - top))
     # Along a row through the boxes: how many pixels in a row are pure red,
     # pure green or neither.
     local boxes=$(pixels 0 $((top + 8)) 420 1 | awk '{ print $3 == "FF0000" ? "R" : $3 == "00FF00" ? "G" : "-" }' |
         uniq -c | awk '{ printf " %d%s", $1, $2 }')
     # The text area's top frame: the first change from the background down a
     # column left of the boxes; the row it runs along.
-    local bg=$(pixels 10 "$top" 1 1 | cut -d' ' -f3) text span clock
+    local bg=$(colour 10 "$top") text span clock
     text=$(pixels 10 "$top" 1 40 | awk -v bg="$bg" '$3 != bg { print $2; exit }')
-    span=$(pixels 0 "${text:-$top}" "$GW" 1 | awk -v c="$(pixels $((GW / 2)) "${text:-$top}" 1 1 | cut -d' ' -f3)" \
+    span=$(pixels 0 "${text:-$top}" "$WIDTH" 1 | awk -v c="$(colour $((WIDTH / 2)) "${text:-$top}")" \
         '$3 == c { if (l == "") l = $1; r = $1 } END { print l "-" r }')
     # The clock's text: its dark pixels (red below 0x70) on the boxes' rows.
-    clock=$(pixels $((GW - 90)) "$top" 80 16 | awk -v w="$GW" '$3 < "7" && (!m || $1 < m) { m = $1 }
-        END { print (w - m > 53 || w - m < 50) ? w - m : 53 }') # the first glyph's bearing may take up to 3 pixels
+    # (The first glyph's bearing may take up to 3 pixels.)
+    clock=$(pixels $((WIDTH - 90)) "$top" 80 16 | awk -v w="$WIDTH" '$3 < "7" && (!m || $1 < m) { m = $1 }
+        END { print (w - m > 53 || w - m < 50) ? w - m : 53 }')
     SEEN="boxes $(pixels 52 "$top" 1 40 | grep -cE 'FF0000|00FF00') high:$boxes; text area from y $((${text:-$top} - top)) across x $span"
-    [ "$(pixels $((GW / 2)) $((GY + GH - 1)) 1 1 | cut -d' ' -f3)" = "$bg" ] || SEEN+=" to the bottom"
+    [ "$(colour $((WIDTH / 2)) $((Y + HEIGHT - 1)))" = "$bg" ] || SEEN+=" to the bottom"
     SEEN+="; clock $clock pixels from the right"
 }
 # layout_holds WIDTH: whether the window is WIDTH pixels wide and its layout holds.

@@ -4,7 +4,6 @@
 set -euo pipefail
 
 ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$(basename "$0" .sh)
-E2E_PIDS=()
 
 e2e_fail() {
     echo "FAIL: $* (logs and the screen in $ART)" >&2
@@ -14,7 +13,7 @@ e2e_fail() {
 
 e2e_cleanup() {
     local rc=$?
-    kill -TERM "${E2E_PIDS[@]}" 2>/dev/null || :
+    kill -TERM $(jobs -p) 2>/dev/null || :
     wait
     exit "$rc"
 }
@@ -50,14 +49,14 @@ e2e_wait() {
     done
 }
 
-# e2e_start NAME COMMAND...: runs COMMAND in the background, output to
-# NAME.log, its pid to E2E_LAST_PID.
-e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & E2E_LAST_PID=$!; E2E_PIDS+=("$E2E_LAST_PID"); }
+# e2e_start NAME COMMAND...: runs COMMAND in the background (its pid in $!),
+# output to NAME.log; it is ended with the test.
+e2e_start() { "${@:2}" >"$ART/$1.log" 2>&1 & }
 # e2e_terminal NAME COMMAND...: starts a terminal program as e2e_start does;
 # APP is its pid, WIN its window "Terminal".
 e2e_terminal() {
     e2e_start "$@"
-    APP=$E2E_LAST_PID
+    APP=$!
     WIN=$(e2e_window "$APP" Terminal)
 }
 
@@ -77,7 +76,8 @@ e2e_windows() { xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/
 _e2e_found() { [ -n "$(e2e_windows "$1" "$2")" ]; }
 # e2e_window PID NAME: waits for that window and prints its id.
 e2e_window() { e2e_wait "a window named \"$2\"" _e2e_found "$1" "$2"; e2e_windows "$1" "$2" | head -n1; }
-_e2e_dropdown() { # PID: whether one of its windows is a drop-down menu
+# _e2e_dropdown PID: whether one of its windows is a drop-down menu.
+_e2e_dropdown() {
     local w
     for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
         xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null || :

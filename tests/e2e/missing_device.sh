@@ -7,7 +7,7 @@ source "$(dirname "$0")/lib.sh"
 e2e_init
 
 e2e_start modemterm "$MODEMTERM" --port "$ART/no-such-device"
-app=$E2E_LAST_PID
+app=$!
 first_window() { FIRST=$(e2e_windows "$app" '.+'); [ -n "$FIRST" ]; }
 e2e_wait "the first window" first_window
 warning=$(e2e_window "$app" "Ostrzeżenie")

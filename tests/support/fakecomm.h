@@ -6,7 +6,6 @@
 #include <QHash>
 #include <QStringList>
 
-#include <functional>
 #include <utility>
 
 // A serial control for tests. It keeps what a device would notice: the bytes
@@ -66,7 +65,7 @@ private:
 };
 
 // The number of the CommError that `operation` throws; 0 if it throws none.
-inline int thrownNumber(const std::function<void()> &operation)
+int thrownNumber(const auto &operation)
 {
     try {
         operation();

@@ -16,11 +16,7 @@
 class ModalWatcher : public QObject
 {
 public:
-    explicit ModalWatcher(QObject *parent = nullptr) : QObject(parent)
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
-        m_timer.start(10);
-    }
+    ModalWatcher() { startTimer(10); }
 
     // Each box's text as read, and how it looked: "title, icon, buttons", and
     // ", over the window" when it had a visible parent, ", text wider than
@@ -32,7 +28,8 @@ public:
     void setDialogHandler(std::function<void(QWidget *)> handler) { m_handler = std::move(handler); }
 
 private:
-    void poll()
+    // Looks every 10 ms.
+    void timerEvent(QTimerEvent *) override
     {
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible())
@@ -51,8 +48,8 @@ private:
         if (modal->property("modalWatcherSeen").toBool())
             return; // the handler is still working with it
         modal->setProperty("modalWatcherSeen", true);
-        // Outside this slot: Qt does not fire a timer from within its own slot,
-        // and the handler may bring up boxes.
+        // Outside this event: Qt does not fire a timer from within its own
+        // timer event, and the handler may bring up boxes.
         QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
             if (target)
                 m_handler ? m_handler(target) : void(target->close());
@@ -67,6 +64,5 @@ private:
         return text.width() <= label->width() && box->width() <= box->screen()->availableGeometry().width();
     }
 
-    QTimer m_timer;
     std::function<void(QWidget *)> m_handler;
 };
