@@ -28,7 +28,7 @@ ZmodemDetector::Found ZmodemDetector::feed(QByteArrayView chunk)
         if (c == Prefix[m_matched])
             ++m_matched;
         else if (c == '*')
-            m_matched = m_matched >= 2 ? 2 : 1; // the last stars may start a header
+            m_matched = m_matched == 2 ? 2 : 1; // a header may start at the last two stars, or at this one
         else
             m_matched = 0;
     }
