@@ -106,6 +106,8 @@ private Q_SLOTS:
             << "hi |you" << "Shift+Home Ctrl+X End Shift+Ins Shift+Home Ctrl+Ins" << "|youhi ^" << ">youhi ";
         QTest::newRow("Ctrl+V, Shift+Delete")
             << "ab|c" << "Ctrl+V Shift+Left Shift+Del" << "abx\ny\n|c" << "x\r\ny\rz>z";
+        // A redone step does not grow with typing after it; a new edit forgets what could be redone.
+        QTest::newRow("redo") << "|" << "A Ctrl+Z Ctrl+Y B Ctrl+Z C Ctrl+Y" << "ac|" << "";
         QTest::newRow("undo runs") << "OK\n|" << "A T Z Backspace Backspace Ctrl+Home Del Del X Ctrl+End Y "
                                    "Ctrl+Z Ctrl+Z Ctrl+Z Ctrl+Z Ctrl+Z" << "OK\n|" << "";
         // The default bound, 4 million characters: a bigger step is not kept, nor any before it.
@@ -143,33 +145,21 @@ private Q_SLOTS:
         QCOMPARE(s.keys(u"Ctrl+Y Ctrl+Shift+Z"_qs), u"OKq\n|z\nRING\n"_qs);
     }
 
-    // Points and positions map both ways.
-    void pointsAndPositionsMapBothWays()
-    {
-        ShownView s;
-        s.view.appendText(u"first\n\tsecond line\nthird ąę");
-        for (qsizetype p = 0; p <= s.view.textLength(); ++p) { // anywhere from the top to the bottom of its line
-            const QRect r = s.view.positionRect(p);
-            QCOMPARE(std::pair(s.view.positionAt(r.topLeft()), s.view.positionAt(r.bottomLeft())), std::pair(p, p));
-        }
-        // Beyond a line's end maps to its end; above the text to its first line, below it to its last.
-        QCOMPARE(s.view.positionAt(QPoint(250, -20)), 5);
-        QCOMPARE(s.view.positionAt(QPoint(250, s.view.positionRect(0).center().y())), 5);
-        QCOMPARE(s.view.positionAt(QPoint(0, 190)), s.view.text().lastIndexOf(u'\n') + 1);
-    }
-
-    // The mouse selects by dragging, extends with Shift, takes a word on a double click.
+    // The mouse selects by dragging, extends with Shift, takes a word on a
+    // double click. A point at the bottom of a line and on a character's left
+    // edge is that character's; beyond a line's end is its end, above the text
+    // its first line, below it its last.
     void mouseSelects()
     {
         ShownView s;
         s.view.appendText(u"first\n\tsecond line\nthird ąę");
         QWidget *vp = s.view.viewport();
-        QTest::mousePress(vp, Qt::LeftButton, {}, s.view.positionRect(1).center());
-        QTest::mouseMove(vp, s.view.positionRect(10).center());
-        QTest::mouseRelease(vp, Qt::LeftButton, {}, s.view.positionRect(10).center());
-        QCOMPARE(s.view.selectedText(), QStringLiteral("irst\n\tsec"));
-        QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, s.view.positionRect(4).center());
-        QCOMPARE(s.view.selectedText(), QStringLiteral("irs"));
+        QTest::mousePress(vp, Qt::LeftButton, {}, s.view.positionRect(10).bottomLeft());
+        QTest::mouseMove(vp, QPoint(250, -20));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(250, -20));
+        QCOMPARE(s.view.selectedText(), QStringLiteral("\n\tsec"));
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 190));
+        QCOMPARE(s.view.selectedText(), QStringLiteral("ond line\n"));
         QTest::mouseDClick(vp, Qt::LeftButton, {}, s.view.positionRect(9).center());
         QCOMPARE(s.view.selectedText(), QStringLiteral("second"));
     }
@@ -230,7 +220,6 @@ private Q_SLOTS:
         QCOMPARE(s.view.positionAt(QPoint(area.right() + 50, area.bottom() - 5)), s.view.textLength());
         QTRY_COMPARE(s.view.verticalScrollBar()->maximum(), 203 - s.view.visibleLineCount());
         QCOMPARE(s.view.verticalScrollBar()->value(), s.view.verticalScrollBar()->maximum());
-        QVERIFY(s.view.horizontalScrollBar()->maximum() > 100000);
         QCOMPARE(s.view.horizontalScrollBar()->value(), s.view.horizontalScrollBar()->maximum());
         s.view.setCaretPosition(0);
         QVERIFY(area.contains(s.view.caretRect()));
