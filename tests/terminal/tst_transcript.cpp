@@ -4,7 +4,6 @@
 #include "receivedecoder.h"
 
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <cmath>
@@ -78,7 +77,6 @@ private Q_SLOTS:
             qint64 dropped = 0, droppedLines = 0;
             for (int step = 0; step < 400; ++step) {
                 const int op = int(rng.bounded(100));
-                auto where = qScopeGuard([&] { qWarning() << "limits" << maxLines << maxChars << "step" << step; });
                 const bool append = op >= editPercent;
                 const qsizetype at = qsizetype(rng.bounded(int(model.size()) + 1));
                 if (append && op % 3 == 0) {
@@ -123,7 +121,6 @@ private Q_SLOTS:
                     }
                 }
                 QCOMPARE(t.maxLineWidth(), maxWidth);
-                where.dismiss();
             }
         }
     }
