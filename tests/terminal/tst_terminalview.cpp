@@ -51,17 +51,6 @@ struct ShownView
     TerminalView view;
 };
 
-// Counts a widget's paint events.
-struct PaintCounter : QObject
-{
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        paints += e->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 // What the screen shows of the text area with its scroll bars, and what drawing all of it afresh gives.
 QImage onScreen(TerminalView &view)
 {
@@ -94,14 +83,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("clipboard"); // "before>after" if it changes
-        QTest::newRow("typing") << "OK\n|" << "A T X Backspace I Return Ctrl+I ą" << "OK\nati\n\tą|" << "";
-        QTest::newRow("Ctrl+H, Ctrl+M as Backspace, Enter") << "ab|" << "Ctrl+H Ctrl+M" << "a\n|" << "";
-        QTest::newRow("Tab types nothing") << "ab|" << "Tab" << "ab|" << "";
+        QTest::newRow("typing, Ctrl+H, Ctrl+M as Backspace, Enter")
+            << "OK\n|" << "A T X Backspace I Return Ctrl+I ą Y Ctrl+H Ctrl+M" << "OK\nati\n\tą\n|" << "";
         QTest::newRow("Home, Ctrl+Home") << "ab\ncd|" << "Home Del Ctrl+Home Ctrl+Shift+End" << "^ab\nd|" << "";
         QTest::newRow("the column stays") << "abcd|e\nab\nabcde" << "Down Shift+PgUp" << "abcd|e\nab^\nabcde" << "";
         QTest::newRow("Left ends a selection") << "abc|" << "Shift+Left Shift+Left Left Shift+Right Z" << "az|c" << "";
         QTest::newRow("words") << "one two|" << "Ctrl+Left Ctrl+Backspace Ctrl+Del" << "|" << "";
-        QTest::newRow("Ctrl+letters type nothing") << "ab|" << "Ctrl+B Esc" << "ab|" << "";
+        QTest::newRow("Tab, Ctrl+letters type nothing") << "ab|" << "Tab Ctrl+B Esc" << "ab|" << "";
         QTest::newRow("Ctrl+X, Shift+Insert, Ctrl+Insert")
             << "hi |you" << "Shift+Home Ctrl+X End Shift+Ins Shift+Home Ctrl+Ins" << "|youhi ^" << ">youhi ";
         QTest::newRow("Ctrl+V, Shift+Delete")
@@ -171,8 +159,7 @@ private Q_SLOTS:
         s.view.appendText(u"first\n\tsecond line\nthird ąę");
         s.view.setSelection(7, 13);
         QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&s.view);
-        QAccessibleTextInterface *t = a ? a->textInterface() : nullptr;
-        QVERIFY(t);
+        QAccessibleTextInterface *t = a->textInterface();
         QCOMPARE(a->role(), QAccessible::EditableText);
         int start = -1, end = -1;
         t->selection(0, &start, &end);
@@ -210,20 +197,20 @@ private Q_SLOTS:
     void caretStaysInView()
     {
         ShownView s;
-        s.view.appendText(u"first\n\tsecond line\nthird ąę");
-        s.view.appendText(u"line\n"_qs.repeated(200));
+        s.view.appendText(u"line\n"_qs.repeated(202));
         for (int i = 0; i < 200; ++i)
             s.view.appendText(u"ABCDEFGHIJ"_qs.repeated(100));
         s.view.setCaretPosition(s.view.textLength());
         const QRect area = s.view.viewport()->rect();
         QVERIFY(area.contains(s.view.caretRect()));
         QCOMPARE(s.view.positionAt(QPoint(area.right() + 50, area.bottom() - 5)), s.view.textLength());
-        QTRY_COMPARE(s.view.verticalScrollBar()->maximum(), 203 - s.view.visibleLineCount());
-        QCOMPARE(s.view.verticalScrollBar()->value(), s.view.verticalScrollBar()->maximum());
-        QCOMPARE(s.view.horizontalScrollBar()->value(), s.view.horizontalScrollBar()->maximum());
+        const QScrollBar *v = s.view.verticalScrollBar(), *h = s.view.horizontalScrollBar();
+        QTRY_COMPARE(v->maximum(), 203 - s.view.visibleLineCount());
+        QCOMPARE(v->value(), v->maximum());
+        QCOMPARE(h->value(), h->maximum());
         s.view.setCaretPosition(0);
         QVERIFY(area.contains(s.view.caretRect()));
-        QTRY_COMPARE(s.view.horizontalScrollBar()->value(), 0);
+        QTRY_COMPARE(h->value(), 0);
     }
 
     // The screen, drawn a frame at a time from the pixels already there, is
@@ -254,15 +241,12 @@ private Q_SLOTS:
         ShownView s;
         s.view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&s.view));
-        PaintCounter counter;
-        s.view.viewport()->installEventFilter(&counter);
         ReceiveDecoder decoder;
         int line = 0;
         for (const QByteArray &step : steps.split('|')) {
             const QByteArray arg = step.mid(step.indexOf(':') + 1);
             const int a = arg.split(',')[0].toInt(), b = arg.split(',').value(1).toInt();
             QByteArray received;
-            const int paints = counter.paints;
             switch (step[0]) {
             case 'l':
                 for (const int last = line + a; line < last; ++line)
@@ -291,14 +275,10 @@ private Q_SLOTS:
             }
             if (!received.isEmpty())
                 s.view.appendReceived(received);
-            // The frame paints, or, where nothing it shows changed, only sets the scroll bar.
+            // The frame has set the scroll bar.
             const QScrollBar *bar = s.view.verticalScrollBar();
-            const auto frameDone = [&] {
-                return counter.paints > paints
-                    || (bar->maximum() == std::max<qsizetype>(0, s.view.lineCount() - s.view.visibleLineCount())
-                        && bar->value() == s.view.firstVisibleLine());
-            };
-            QTRY_VERIFY(frameDone());
+            QTRY_COMPARE(bar->maximum(), std::max<qsizetype>(0, s.view.lineCount() - s.view.visibleLineCount()));
+            QTRY_COMPARE(bar->value(), s.view.firstVisibleLine());
             QTRY_COMPARE(onScreen(s.view), drawnAfresh(s.view));
         }
     }
