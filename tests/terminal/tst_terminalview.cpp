@@ -51,17 +51,6 @@ struct ShownView
     TerminalView view;
 };
 
-// What the screen shows of the text area with its scroll bars, and what drawing all of it afresh gives.
-QImage onScreen(TerminalView &view)
-{
-    return view.screen()->grabWindow(view.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-QImage drawnAfresh(TerminalView &view)
-{
-    return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 } // namespace
 
 class TestTerminalView : public QObject
@@ -279,7 +268,9 @@ private Q_SLOTS:
             const QScrollBar *bar = s.view.verticalScrollBar();
             QTRY_COMPARE(bar->maximum(), std::max<qsizetype>(0, s.view.lineCount() - s.view.visibleLineCount()));
             QTRY_COMPARE(bar->value(), s.view.firstVisibleLine());
-            QTRY_COMPARE(onScreen(s.view), drawnAfresh(s.view));
+            // What the screen shows of the text area with its scroll bars, and what drawing all of it afresh gives.
+            QTRY_COMPARE(s.view.screen()->grabWindow(s.view.winId()).toImage().convertToFormat(QImage::Format_RGB32),
+                         s.view.grab().toImage().convertToFormat(QImage::Format_RGB32));
         }
     }
 };
