@@ -69,25 +69,13 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // Port 2 opens with its settings in force and is greeted once; the boxes
-    // show the modem's lines and the window's outputs.
-    void boxesShowTheLinesAtStart()
-    {
-        WindowFixture f;
-        f.comm->setLines(/*cd*/ true, /*cts*/ false, /*dsr*/ true);
-        f.comm->CommControl::setDTREnable(false);
-        f.start();
-        QCOMPARE(f.comm->openings, QStringList{"COM2 9600,N,8,1 RThreshold=1 DTR=0 RTS=1"});
-        QCOMPARE(f.seen(), u"CD aktywna | CTS nieaktywna | DSR aktywna | RTS aktywna | DTR nieaktywna"_qs);
-    }
-
     // The boxes follow the modem's lines at a line event only.
     void boxesFollowLineEvents_data()
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("boxes");
-        QTest::newRow("CTS") << int(CommControl::comEvCTS) << "CD aktywna | CTS aktywna | DSR aktywna | RTS aktywna | DTR aktywna";
-        QTest::newRow("DSR") << int(CommControl::comEvDSR) << "CD aktywna | CTS aktywna | DSR aktywna | RTS aktywna | DTR aktywna";
+        QTest::newRow("CTS") << int(CommControl::comEvCTS) << "CD aktywna | CTS nieaktywna | DSR aktywna | RTS aktywna | DTR aktywna";
+        QTest::newRow("DSR") << int(CommControl::comEvDSR) << "CD aktywna | CTS nieaktywna | DSR aktywna | RTS aktywna | DTR aktywna";
         QTest::newRow("ring") << 6 << "CD nieaktywna | CTS nieaktywna | DSR nieaktywna | RTS aktywna | DTR aktywna";
     }
 
@@ -96,7 +84,7 @@ private Q_SLOTS:
         QFETCH(int, code);
         QFETCH(QString, boxes);
         StartedWindow f;
-        f.comm->setLines(true, true, true);
+        f.comm->setLines(/*cd*/ true, /*cts*/ false, /*dsr*/ true);
         f.comm->raise(code);
         QCOMPARE(f.seen(), boxes);
     }
@@ -174,30 +162,27 @@ private Q_SLOTS:
     void choosingAPort_data()
     {
         QTest::addColumn<bool>("startFails");
-        QTest::addColumn<QString>("choice"); // an option's name, or nothing
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("clicks"); // the names of what is clicked in the dialog
         QTest::addColumn<QString>("openings");
         QTest::newRow("another port, Zastosuj")
-            << false << "SetCOM3" << "cmdZastosuj" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1; COM3 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
-        QTest::newRow("the same open port is left alone") << false << "" << "cmdZapisz" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
-        QTest::newRow("the same port again after a failed opening") << true << "" << "cmdZastosuj" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
-        QTest::newRow("Anuluj") << false << "SetCOM4" << "cmdAnuluj" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
+            << false << "SetCOM3 cmdZastosuj" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1; COM3 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
+        QTest::newRow("the same open port is left alone") << false << "cmdZapisz" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
+        QTest::newRow("the same port again after a failed opening") << true << "cmdZastosuj" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
+        QTest::newRow("Anuluj") << false << "SetCOM4 cmdAnuluj" << "COM2 9600,N,8,1 RThreshold=1 DTR=1 RTS=1";
     }
 
     void choosingAPort()
     {
         QFETCH(bool, startFails);
-        QFETCH(QString, choice);
-        QFETCH(QString, button);
+        QFETCH(QString, clicks);
         QFETCH(QString, openings);
         WindowFixture f;
         if (startFails)
             f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
         f.start();
         f.boxes.setDialogHandler([&](QWidget *dialog) {
-            if (!choice.isEmpty())
-                dialog->findChild<QAbstractButton *>(choice)->click();
-            dialog->findChild<QAbstractButton *>(button)->click();
+            for (const QString &name : clicks.split(u' '))
+                dialog->findChild<QAbstractButton *>(name)->click();
             QCOMPARE(dialog->parentWidget(), nullptr);
         });
         f.choose(u"Portu"_qs);
