@@ -13,12 +13,12 @@
 
 namespace {
 
-// A shown view big enough for a few lines.
+// A shown view big enough for a few lines, with the text given.
 struct ShownView
 {
-    explicit ShownView(qsizetype maxLines = Transcript::defaultMaxLines)
-        : view(maxLines, Transcript::defaultMaxChars)
+    explicit ShownView(QStringView text = {})
     {
+        view.appendText(text);
         view.resize(300, 200);
         view.show();
     }
@@ -26,7 +26,7 @@ struct ShownView
     // a name in lower case is text that comes without a key code. Answers the state after.
     QString keys(const QString &names)
     {
-        for (const QString &name : names.split(u' ', Qt::SkipEmptyParts)) {
+        for (const QString &name : names.split(u' ')) {
             if (const QKeyCombination k = QKeySequence(name)[0]; name.front().isLower())
                 QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_unknown, name, Qt::NoModifier);
             else
@@ -110,7 +110,8 @@ private Q_SLOTS:
     // A step in text that left cannot be undone, nor any before it.
     void receivedTextLeavesTheUsersEditsAlone()
     {
-        ShownView s(4);
+        ShownView s;
+        s.view.setLimits(4, Transcript::defaultMaxChars);
         s.setState(u"l0\nl1\nOK|\n"_qs);
         s.keys(u"Q Ctrl+Home X Ctrl+End A T Z Left Backspace Backspace"_qs);
         s.view.setSelection(5, 8);
@@ -128,24 +129,22 @@ private Q_SLOTS:
     // its first line, below it its last.
     void mouseSelects()
     {
-        ShownView s;
-        s.view.appendText(u"first\n\tsecond line\nthird ąę");
+        ShownView s(u"first\n\tsecond line\nthird ąę");
         QWidget *vp = s.view.viewport();
         QTest::mousePress(vp, Qt::LeftButton, {}, s.view.positionRect(10).bottomLeft());
         QTest::mouseMove(vp, QPoint(250, -20));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(250, -20));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("\n\tsec"));
+        QCOMPARE(s.view.selectedText(), u"\n\tsec"_qs);
         QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 190));
-        QCOMPARE(s.view.selectedText(), QStringLiteral("ond line\n"));
+        QCOMPARE(s.view.selectedText(), u"ond line\n"_qs);
         QTest::mouseDClick(vp, Qt::LeftButton, {}, s.view.positionRect(9).center());
-        QCOMPARE(s.view.selectedText(), QStringLiteral("second"));
+        QCOMPARE(s.view.selectedText(), u"second"_qs);
     }
 
     // A screen reader reads the text, caret, selection and where a character is.
     void screenReaderReadsTheText()
     {
-        ShownView s;
-        s.view.appendText(u"first\n\tsecond line\nthird ąę");
+        ShownView s(u"first\n\tsecond line\nthird ąę");
         s.view.setSelection(7, 13);
         QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&s.view);
         QAccessibleTextInterface *t = a->textInterface();
@@ -161,8 +160,7 @@ private Q_SLOTS:
     // empty clipboard (Kopiuj fills it), then without a selection.
     void contextMenuOffersWhatApplies()
     {
-        ShownView s;
-        s.view.appendText(u"first\n\tsecond line\nthird ąę");
+        ShownView s(u"first\n\tsecond line\nthird ąę");
         s.view.setSelection(7, 13);
         QGuiApplication::clipboard()->clear();
         for (const QStringList &expected : {QStringList{"Wy&tnij", "&Kopiuj", "&Usuń", "Zaznacz &wszystko"},
@@ -176,7 +174,7 @@ private Q_SLOTS:
                     action->trigger();
             }
             QCOMPARE(labels, expected);
-            QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("second"));
+            QCOMPARE(QGuiApplication::clipboard()->text(), u"second"_qs);
             s.view.setCaretPosition(0);
         }
     }
