@@ -222,8 +222,7 @@ private Q_SLOTS:
         f.typeLine(u"ATI"_qs);
         QTest::keyClick(t, Qt::Key_Enter, Qt::KeypadModifier); // the buffer was emptied
         f.typeLine(u"AX\bT"_qs);
-        for (const QChar c : u"ąŁ€ñ"_qs) // ñ is not in the code page
-            QTest::sendKeyEvent(QTest::Click, t, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, t, Qt::Key_unknown, u"ąŁ€ñ"_qs, Qt::NoModifier); // ñ is not in the code page
         // Left, Ctrl+1 and Alt+X have no character for the modem.
         QTest::keySequence(t, QKeySequence(u"Esc, Ctrl+Shift+A, Ctrl+[, Left, Ctrl+1, Alt+X"_qs));
         // AltGr as Windows reports it: Ctrl+Alt with the character.
