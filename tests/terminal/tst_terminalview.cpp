@@ -191,7 +191,6 @@ private Q_SLOTS:
         QCOMPARE(s.view.positionAt(QPoint(area.right() + 50, area.bottom() - 5)), s.view.textLength());
         const QScrollBar *v = s.view.verticalScrollBar(), *h = s.view.horizontalScrollBar();
         QTRY_COMPARE(v->maximum(), 203 - s.view.visibleLineCount());
-        QCOMPARE(v->value(), v->maximum());
         QCOMPARE(h->value(), h->maximum());
         s.view.setCaretPosition(0);
         QVERIFY(area.contains(s.view.caretRect()));
