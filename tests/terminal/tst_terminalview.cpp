@@ -14,13 +14,13 @@
 namespace {
 
 // A shown view big enough for a few lines, with the text given.
-struct ShownView
+struct ShownView : TerminalView
 {
     explicit ShownView(QStringView text = {})
     {
-        view.appendText(text);
-        view.resize(300, 200);
-        view.show();
+        appendText(text);
+        resize(300, 200);
+        show();
     }
     // Keys by their portable names, blank-separated: "Ctrl+Z Shift+Left A";
     // a name in lower case is text that comes without a key code. Answers the state after.
@@ -28,27 +28,26 @@ struct ShownView
     {
         for (const QString &name : names.split(u' ')) {
             if (const QKeyCombination k = QKeySequence(name)[0]; name.front().isLower())
-                QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_unknown, name, Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Click, this, Qt::Key_unknown, name, Qt::NoModifier);
             else
-                QTest::keyClick(&view, k.key(), k.keyboardModifiers());
+                QTest::keyClick(this, k.key(), k.keyboardModifiers());
         }
         return state();
     }
     // The text with '|' at the caret and, if there is a selection, '^' at its anchor.
     QString state() const
     {
-        QString s = view.text().insert(view.caretPosition(), u'|');
-        const qsizetype anchor = view.anchorPosition(), caret = view.caretPosition();
+        QString s = text().insert(caretPosition(), u'|');
+        const qsizetype anchor = anchorPosition(), caret = caretPosition();
         return anchor == caret ? s : s.insert(anchor + (anchor > caret), u'^');
     }
     // Receives the text and puts the caret at the '|'.
     void setState(QString s)
     {
         const qsizetype caret = s.indexOf(u'|');
-        view.appendText(s.remove(caret, 1));
-        view.setCaretPosition(caret);
+        appendText(s.remove(caret, 1));
+        setCaretPosition(caret);
     }
-    TerminalView view;
 };
 
 } // namespace
@@ -109,11 +108,11 @@ private Q_SLOTS:
     void receivedTextLeavesTheUsersEditsAlone()
     {
         ShownView s;
-        s.view.setLimits(4, Transcript::defaultMaxChars);
+        s.setLimits(4, Transcript::defaultMaxChars);
         s.setState(u"l0\nl1\nOK|\n"_qs);
         s.keys(u"Q Ctrl+Home X Ctrl+End A T Z Left Backspace Backspace"_qs);
-        s.view.setSelection(5, 8);
-        s.view.appendText(u"\nRING\n"); // "Xl0" and "l1" leave
+        s.setSelection(5, 8);
+        s.appendText(u"\nRING\n"); // "Xl0" and "l1" leave
         QCOMPARE(s.state(), u"^O|Kq\nz\nRING\n"_qs);
         QCOMPARE(s.keys(u"Ctrl+Z"_qs), u"OKq\nat|z\nRING\n"_qs);
         // The X left with its line, and the q goes with it.
@@ -128,23 +127,23 @@ private Q_SLOTS:
     void mouseSelects()
     {
         ShownView s(u"first\n\tsecond line\nthird ąę");
-        QWidget *vp = s.view.viewport();
-        QTest::mousePress(vp, Qt::LeftButton, {}, s.view.positionRect(10).bottomLeft());
+        QWidget *vp = s.viewport();
+        QTest::mousePress(vp, Qt::LeftButton, {}, s.positionRect(10).bottomLeft());
         QTest::mouseMove(vp, QPoint(250, -20));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(250, -20));
-        QCOMPARE(s.view.selectedText(), u"\n\tsec"_qs);
+        QCOMPARE(s.selectedText(), u"\n\tsec"_qs);
         QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 190));
-        QCOMPARE(s.view.selectedText(), u"ond line\n"_qs);
-        QTest::mouseDClick(vp, Qt::LeftButton, {}, s.view.positionRect(9).center());
-        QCOMPARE(s.view.selectedText(), u"second"_qs);
+        QCOMPARE(s.selectedText(), u"ond line\n"_qs);
+        QTest::mouseDClick(vp, Qt::LeftButton, {}, s.positionRect(9).center());
+        QCOMPARE(s.selectedText(), u"second"_qs);
     }
 
     // A screen reader reads the text, caret, selection and where a character is.
     void screenReaderReadsTheText()
     {
         ShownView s(u"first\n\tsecond line\nthird ąę");
-        s.view.setSelection(7, 13);
-        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&s.view);
+        s.setSelection(7, 13);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&s);
         QAccessibleTextInterface *t = a->textInterface();
         QCOMPARE(a->role(), QAccessible::EditableText);
         int start = -1, end = -1;
@@ -159,11 +158,11 @@ private Q_SLOTS:
     void contextMenuOffersWhatApplies()
     {
         ShownView s(u"first\n\tsecond line\nthird ąę");
-        s.view.setSelection(7, 13);
+        s.setSelection(7, 13);
         QGuiApplication::clipboard()->clear();
         for (const QStringList &expected : {QStringList{"Wy&tnij", "&Kopiuj", "&Usuń", "Zaznacz &wszystko"},
                                             QStringList{"&Wklej", "Zaznacz &wszystko"}}) {
-            std::unique_ptr<QMenu> menu(s.view.createStandardContextMenu());
+            std::unique_ptr<QMenu> menu(s.createStandardContextMenu());
             QStringList labels;
             for (QAction *action : menu->actions()) {
                 if (!action->isSeparator() && action->isEnabled())
@@ -173,7 +172,7 @@ private Q_SLOTS:
             }
             QCOMPARE(labels, expected);
             QCOMPARE(QGuiApplication::clipboard()->text(), u"second"_qs);
-            s.view.setCaretPosition(0);
+            s.setCaretPosition(0);
         }
     }
 
@@ -182,18 +181,18 @@ private Q_SLOTS:
     void caretStaysInView()
     {
         ShownView s;
-        s.view.appendText(u"line\n"_qs.repeated(202));
+        s.appendText(u"line\n"_qs.repeated(202));
         for (int i = 0; i < 200; ++i)
-            s.view.appendText(u"ABCDEFGHIJ"_qs.repeated(100));
-        s.view.setCaretPosition(s.view.textLength());
-        const QRect area = s.view.viewport()->rect();
-        QVERIFY(area.contains(s.view.caretRect()));
-        QCOMPARE(s.view.positionAt(QPoint(area.right() + 50, area.bottom() - 5)), s.view.textLength());
-        const QScrollBar *h = s.view.horizontalScrollBar();
+            s.appendText(u"ABCDEFGHIJ"_qs.repeated(100));
+        s.setCaretPosition(s.textLength());
+        const QRect area = s.viewport()->rect();
+        QVERIFY(area.contains(s.caretRect()));
+        QCOMPARE(s.positionAt(QPoint(area.right() + 50, area.bottom() - 5)), s.textLength());
+        const QScrollBar *h = s.horizontalScrollBar();
         QTRY_VERIFY(h->maximum() > 0); // the frame has set the bars
         QCOMPARE(h->value(), h->maximum());
-        s.view.setCaretPosition(0);
-        QVERIFY(area.contains(s.view.caretRect()));
+        s.setCaretPosition(0);
+        QVERIFY(area.contains(s.caretRect()));
         QTRY_COMPARE(h->value(), 0);
     }
 
@@ -223,8 +222,8 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, steps);
         ShownView s;
-        s.view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&s.view));
+        s.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s));
         ReceiveDecoder decoder;
         int line = 0;
         for (const QByteArray &step : steps.split('|')) {
@@ -240,32 +239,32 @@ private Q_SLOTS:
                 decoder.decode(arg, received);
                 break;
             case 'e':
-                s.view.setCaretPosition(s.view.textLength());
+                s.setCaretPosition(s.textLength());
                 break;
             case 't':
-                QTest::sendKeyEvent(QTest::Click, &s.view, Qt::Key_unknown, QString::fromUtf8(arg), Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Click, &s, Qt::Key_unknown, QString::fromUtf8(arg), Qt::NoModifier);
                 break;
             case 'm':
-                s.view.setSelection(a, b);
+                s.setSelection(a, b);
                 break;
             case 's':
-                s.view.resize(a, b);
+                s.resize(a, b);
                 break;
             case 'k':
-                s.view.setLimits(a, b);
+                s.setLimits(a, b);
                 break;
             case 'g':
-                s.view.verticalScrollBar()->setValue(a);
+                s.verticalScrollBar()->setValue(a);
             }
             if (!received.isEmpty())
-                s.view.appendReceived(received);
+                s.appendReceived(received);
             // The frame has set the scroll bar.
-            const QScrollBar *bar = s.view.verticalScrollBar();
-            QTRY_COMPARE(bar->maximum(), std::max<qsizetype>(0, s.view.lineCount() - s.view.visibleLineCount()));
-            QTRY_COMPARE(bar->value(), s.view.firstVisibleLine());
+            const QScrollBar *bar = s.verticalScrollBar();
+            QTRY_COMPARE(bar->maximum(), std::max<qsizetype>(0, s.lineCount() - s.visibleLineCount()));
+            QTRY_COMPARE(bar->value(), s.firstVisibleLine());
             // What the screen shows of the text area with its scroll bars, and what drawing all of it afresh gives.
-            QTRY_COMPARE(s.view.screen()->grabWindow(s.view.winId()).toImage().convertToFormat(QImage::Format_RGB32),
-                         s.view.grab().toImage().convertToFormat(QImage::Format_RGB32));
+            QTRY_COMPARE(s.screen()->grabWindow(s.winId()).toImage().convertToFormat(QImage::Format_RGB32),
+                         s.grab().toImage().convertToFormat(QImage::Format_RGB32));
         }
     }
 };
