@@ -64,8 +64,7 @@ private Q_SLOTS:
 
     // Keys edit at the caret as in a text area, and the editing shortcuts work
     // on the clipboard (which holds "x\r\ny\rz"; a paste shows what it holds);
-    // undo takes back the user's edits by steps (their
-    // rules: tst_edithistory).
+    // undo takes back the user's edits by steps, as EditHistory makes them.
     void keysEditAsInATextArea_data()
     {
         QTest::addColumn<QString>("before");

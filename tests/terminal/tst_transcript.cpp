@@ -55,9 +55,8 @@ class TestTranscript : public QObject
 private Q_SLOTS:
     // Random appends (typed and received), inserts and removals against a
     // plain string, with limits small enough that text keeps leaving from
-    // the top: the text, every
-    // line's start, text and width, x and positionAtX at sample points, and
-    // the absolute numbering of what is kept.
+    // the top: the text, every line's start and width, x and positionAtX at a
+    // sample point of each line, and the absolute numbering of what is kept.
     void randomEditsMatchAModel()
     {
         // The line and character limits, how often a line break comes, how often an edit is no append.
