@@ -73,18 +73,20 @@ private Q_SLOTS:
     void boxesFollowLineEvents_data()
     {
         QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("dsr");
         QTest::addColumn<QString>("boxes");
-        QTest::newRow("CTS") << int(CommControl::comEvCTS) << "CD aktywna | CTS nieaktywna | DSR aktywna | RTS aktywna | DTR aktywna";
-        QTest::newRow("DSR") << int(CommControl::comEvDSR) << "CD aktywna | CTS nieaktywna | DSR aktywna | RTS aktywna | DTR aktywna";
-        QTest::newRow("ring") << 6 << "CD nieaktywna | CTS nieaktywna | DSR nieaktywna | RTS aktywna | DTR aktywna";
+        QTest::newRow("CTS") << int(CommControl::comEvCTS) << true << "CD aktywna | CTS nieaktywna | DSR aktywna | RTS aktywna | DTR aktywna";
+        QTest::newRow("DSR") << int(CommControl::comEvDSR) << false << "CD aktywna | CTS nieaktywna | DSR nieaktywna | RTS aktywna | DTR aktywna";
+        QTest::newRow("ring") << 6 << true << "CD nieaktywna | CTS nieaktywna | DSR nieaktywna | RTS aktywna | DTR aktywna";
     }
 
     void boxesFollowLineEvents()
     {
         QFETCH(int, code);
+        QFETCH(bool, dsr);
         QFETCH(QString, boxes);
         StartedWindow f;
-        f.comm->setLines(/*cd*/ true, /*cts*/ false, /*dsr*/ true);
+        f.comm->setLines(/*cd*/ true, /*cts*/ false, dsr);
         f.comm->raise(code);
         QCOMPARE(f.seen(), boxes);
     }
