@@ -171,7 +171,7 @@ void Transcript::countWidth(size_t index, int delta)
 {
     if (index + 1 >= m_lines.size())
         return;
-    const double w = m_lines[index].width();
+    const qint64 w = qint64(std::ceil(m_lines[index].width()));
     if (delta > 0) {
         ++m_widthCounts[w];
     } else if (const auto it = m_widthCounts.find(w); it != m_widthCounts.end() && --it->second == 0) {
@@ -504,8 +504,8 @@ qreal Transcript::lineWidth(qsizetype line) const
 
 qreal Transcript::maxLineWidth() const
 {
-    const double last = m_lines.back().width();
-    return m_widthCounts.empty() ? last : std::max(last, m_widthCounts.rbegin()->first);
+    const qreal last = std::ceil(m_lines.back().width());
+    return m_widthCounts.empty() ? last : std::max(last, qreal(m_widthCounts.rbegin()->first));
 }
 
 qreal Transcript::x(qsizetype position) const

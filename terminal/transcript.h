@@ -85,6 +85,8 @@ public:
     void remove(qsizetype position, qsizetype count);
 
     qreal lineWidth(qsizetype line) const;
+    // The widest line's width, rounded up to a whole pixel: enough for a
+    // scroll range, and it keeps the count of widths small.
     qreal maxLineWidth() const;
     // x of `position` from the start of its line.
     qreal x(qsizetype position) const;
@@ -165,7 +167,7 @@ private:
 
     std::deque<Line> m_lines;
     qint64 m_firstLineNumber = 0;
-    std::map<double, qsizetype> m_widthCounts;
+    std::map<qint64, qsizetype> m_widthCounts; // lines but the last, by rounded-up width
 
     AdvanceFunction m_advance;
     qreal m_tabStop = 8;

@@ -109,7 +109,7 @@ private Q_SLOTS:
                     QCOMPARE(std::pair(t.lineAt(p), t.x(p)), std::pair(i, widthOf(QStringView(model).sliced(start, p - start))));
                     QCOMPARE(t.positionAtX(i, t.x(p)), p);
                 }
-                QCOMPARE(t.maxLineWidth(), maxWidth);
+                QCOMPARE(t.maxLineWidth(), std::ceil(maxWidth));
             }
         }
     }
