@@ -44,7 +44,6 @@ void Transcript::setAdvanceFunction(AdvanceFunction advance, qreal tabStop)
     for (size_t i = 0; i < m_lines.size(); ++i) {
         Line &l = m_lines[i];
         l.cps.reset();
-        l.startW = 0;
         remeasureFrom(i, l.start);
         countWidth(i, 1);
     }
@@ -247,7 +246,7 @@ double Transcript::wAt(const Line &line, qint64 absolute) const
     double w;
     if (base <= line.start) {
         base = line.start;
-        w = line.startW;
+        w = line.startW();
     } else {
         w = c.w[c.first + size_t(k)];
     }
@@ -259,7 +258,6 @@ void Transcript::remeasureFrom(size_t index, qint64 absolute)
     Line &l = m_lines[index];
     const qint64 end = lineEndAbs(index);
     if (!l.cps && end - l.start < stride) {
-        l.startW = 0;
         l.endW = advanceOver(l.start, end, 0);
         return;
     }
@@ -267,7 +265,6 @@ void Transcript::remeasureFrom(size_t index, qint64 absolute)
         l.cps = std::make_unique<Checkpoints>();
         l.cps->origin = l.start;
         l.cps->w.push_back(0);
-        l.startW = 0;
         absolute = l.start;
     }
     Checkpoints &c = *l.cps;
@@ -277,7 +274,7 @@ void Transcript::remeasureFrom(size_t index, qint64 absolute)
     double w = c.w.back();
     if (base <= l.start) {
         base = l.start;
-        w = l.startW;
+        w = l.startW();
     }
     for (qint64 next = c.origin + (k + 1) * stride; next <= end; next += stride) {
         w = advanceOver(base, next, w);
@@ -465,7 +462,7 @@ void Transcript::cutFirstLine(qint64 newStart)
         l.start = newStart;
         l.endW = advanceOver(newStart, lineEndAbs(0), 0);
     } else {
-        l.startW = wAt(l, newStart);
+        l.cps->startW = wAt(l, newStart);
         l.start = newStart;
         Checkpoints &c = *l.cps;
         const qint64 k = (newStart - c.origin) / stride;
@@ -513,7 +510,7 @@ qreal Transcript::x(qsizetype position) const
     position = std::clamp<qsizetype>(position, 0, size());
     const qint64 at = m_origin + position;
     const Line &l = m_lines[lineIndexAt(at)];
-    return wAt(l, at) - l.startW;
+    return wAt(l, at) - l.startW();
 }
 
 qsizetype Transcript::positionAtX(qsizetype line, qreal x, bool floor) const
@@ -521,9 +518,9 @@ qsizetype Transcript::positionAtX(qsizetype line, qreal x, bool floor) const
     const size_t index = size_t(line);
     const Line &l = m_lines[index];
     const qint64 end = lineEndAbs(index);
-    const double target = l.startW + x;
+    const double target = l.startW() + x;
     qint64 pos = l.start;
-    double w = l.startW;
+    double w = l.startW();
     if (x <= 0)
         return qsizetype(pos - m_origin);
     if (l.cps) {

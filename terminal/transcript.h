@@ -38,7 +38,7 @@ class Transcript
 public:
     static constexpr qsizetype defaultMaxLines = 100'000;
     static constexpr qsizetype defaultMaxChars = 16'000'000;
-    static constexpr qsizetype checkpointStride = 256;
+    static constexpr qsizetype checkpointStride = 1024;
 
     // Advance of one character (a whole surrogate pair counts as one).
     using AdvanceFunction = std::function<qreal(char32_t)>;
@@ -106,16 +106,18 @@ private:
         qint64 origin = 0;      // absolute position of w[first]
         size_t first = 0;       // w[0..first) left with the text before them
         std::vector<double> w;  // w[first + k]: W at origin + k * stride
+        double startW = 0;      // W at the line's start, once its beginning has left
     };
     // W is a line's running width, measured from where its checkpoints (or,
-    // without checkpoints, the line) begin.
+    // without checkpoints, the line) begin. Most lines are short and have
+    // none, so a line record is three words.
     struct Line
     {
         qint64 start = 0;          // absolute
-        double startW = 0;         // W at start
         double endW = 0;           // W at the line's end
         std::unique_ptr<Checkpoints> cps;
-        double width() const { return endW - startW; }
+        double startW() const { return cps ? cps->startW : 0; }
+        double width() const { return endW - startW(); }
     };
 
     qint64 lineEndAbs(size_t index) const
