@@ -27,9 +27,8 @@ class TestStartup : public QObject
     Q_OBJECT
 
     // The window as main() builds and starts it, on the command line given.
-    struct Terminal : RunningTerminal
+    struct Terminal : ModalWatcher, RunningTerminal
     {
-        ModalWatcher boxes;
         explicit Terminal(const QString &args, PortRouter *router = new PortRouter) : RunningTerminal(router)
         {
             const CommandLine cl = CommandLine::parse(("modemterm " + args).split(u' '));
@@ -99,7 +98,7 @@ private Q_SLOTS:
               // The line at every opening.
               {"--settings=38400,e,7,1 --flow RTSCTS", "38400,E,7,1 flow 2"}, {"--flow rts", "„rts”"},
               {"--settings 115200,N,9,1", "„115200,N,9,1”: Nieprawidłowe ustawienia portu: liczba bitów danych"}})
-            QTest::newRow(*args ? args : "none") << QString(args) << QString(outcome);
+            QTest::newRow(*args ? args : "none") << args << outcome;
     }
 
     void commandLine()
@@ -142,7 +141,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString first = QSerialPortInfo::availablePorts().value(0).systemLocation(); // if any, it gets the name
         const auto unlink = link(QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f", first);
-        QList<PortList::Port> ports = PortList::present(dir.path());
+        auto ports = PortList::present(dir.path());
         ports.append({"/dev/ttyX", {}, {}, "A\x01", "FT232R\tUSB\nUART\u0085 \\", {}});
         const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), ports.size());
@@ -207,7 +206,7 @@ private Q_SLOTS:
             QCOMPARE(PtyIo::lineAttributes(pty), "115200 cs8 -parenb -cstopb crtscts -ixon -ixoff");
         }
         Terminal console("--port " + pty.path() + " --settings 38400,E,7,1");
-        QCOMPARE(console.boxes.texts.value(0).section(u'\n', -1), "Ustawienia: 38400,E,7,1, bez sterowania przepływem");
+        QCOMPARE(console.texts.value(0).section(u'\n', -1), "Ustawienia: 38400,E,7,1, bez sterowania przepływem");
     }
 
     // Under RTS/CTS the driver drives RTS: a click on its box says why it
@@ -217,7 +216,7 @@ private Q_SLOTS:
     {
         Terminal t("--port sim --flow rtscts");
         QTest::mouseClick(t.window->findChild<Indicator *>("PicRTS"), Qt::LeftButton);
-        QCOMPARE(t.boxes.texts, QStringList{"Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); nie można jej przełączyć."});
+        QCOMPARE(t.texts, QStringList{"Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); nie można jej przełączyć."});
         QCoreApplication::sendPostedEvents(); // the modem's line events, had there been any
         QCOMPARE(t.window->findChild<Indicator *>("PicCTS")->colour(), Indicator::activeColour());
     }
