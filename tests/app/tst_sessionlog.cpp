@@ -59,7 +59,7 @@ private Q_SLOTS:
         for (int b = 0; b < 256; ++b)
             sent += char(b);
         QVERIFY(PtyIo::write(t, sent + '\r'));
-        QTRY_VERIFY(t.shown().endsWith(u'\n'));
+        QTRY_VERIFY(t.shown().endsWith('\n'));
         const QString shown = t.shown();
         const FloodText flood;
         sent += '\r' + ('\n' + flood.lines(0, 2000));
@@ -69,16 +69,16 @@ private Q_SLOTS:
         // Written out within a second, without the port closing.
         QTRY_COMPARE(contents(files.raw), sent);
 
-        const QStringList lines = QString(contents(files.text)).split(u'\n');
+        const QStringList lines = QString(contents(files.text)).split('\n');
         QVERIFY2(lines.first().contains("port COM 2 (" + t.path() + ")"), qPrintable(lines.first()));
         QString text;
         for (const QString &line : lines.sliced(1, lines.size() - 2)) { // each stamped with when it came
             const QDateTime at = QDateTime::fromString(line.left(23), "yyyy-MM-dd HH:mm:ss.zzz");
             QCOMPARE_GE(at, started);
             QCOMPARE_LE(at, QDateTime::currentDateTime());
-            text += line.sliced(24) + u'\n';
+            text += line.sliced(24) + '\n';
         }
-        QCOMPARE(text, shown + QString(flood.lines(0, 2000)).remove(u'\r'));
+        QCOMPARE(text, shown + QString(flood.lines(0, 2000)).remove('\r'));
     }
 
     // A log whose disk is full warns once; the terminal and the other log go

@@ -31,7 +31,7 @@ class TestStartup : public QObject
     {
         explicit Terminal(const QString &args, PortRouter *router = new PortRouter) : RunningTerminal(router)
         {
-            const CommandLine cl = CommandLine::parse(("modemterm " + args).split(u' '));
+            const CommandLine cl = CommandLine::parse(("modemterm " + args).split(' '));
             cl.configure(*router);
             cl.configure(*window);
             start();
@@ -105,12 +105,12 @@ private Q_SLOTS:
     {
         QFETCH(QString, args);
         QFETCH(QString, outcome);
-        const CommandLine cl = CommandLine::parse(("modemterm " + args).split(u' ', Qt::SkipEmptyParts));
+        const CommandLine cl = CommandLine::parse(("modemterm " + args).split(' ', Qt::SkipEmptyParts));
         if (cl.action == CommandLine::Action::Run) {
             const QStringList runsOn{cl.port, cl.log, cl.rawLog, cl.timestamps ? "timestamps" : "",
                                      cl.reconnect ? "reconnect" : "", cl.settings,
                                      cl.flowGiven ? u"flow %1"_qs.arg(cl.handshaking) : ""};
-            QCOMPARE(runsOn.join(u' ').simplified(), outcome);
+            QCOMPARE(runsOn.join(' ').simplified(), outcome);
             return;
         }
         const auto [status, out] = run(args);
@@ -143,11 +143,11 @@ private Q_SLOTS:
         const auto unlink = link(QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f", first);
         auto ports = PortList::present(dir.path());
         ports.append({"/dev/ttyX", {}, {}, "A\x01", "FT232R\tUSB\nUART\u0085 \\", {}});
-        const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines = PortList::format(ports).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), ports.size());
         QCOMPARE(lines.last(), "/dev/ttyX\t-\t-\tA\\x01\tFT232R\\tUSB\\nUART\\u0085 \\\\\twolny");
         if (!first.isEmpty())
-            QCOMPARE(lines.filter(first + u'\t').value(0).section(u'\t', 1, 1),
+            QCOMPARE(lines.filter(first + '\t').value(0).section('\t', 1, 1),
                      dir.path() + "/usb-odd\\tname\\nttyS9 \\x9f");
     }
 
@@ -206,7 +206,7 @@ private Q_SLOTS:
             QCOMPARE(PtyIo::lineAttributes(pty), "115200 cs8 -parenb -cstopb crtscts -ixon -ixoff");
         }
         Terminal console("--port " + pty.path() + " --settings 38400,E,7,1");
-        QCOMPARE(console.texts.value(0).section(u'\n', -1), "Ustawienia: 38400,E,7,1, bez sterowania przepływem");
+        QCOMPARE(console.texts.value(0).section('\n', -1), "Ustawienia: 38400,E,7,1, bez sterowania przepływem");
     }
 
     // Under RTS/CTS the driver drives RTS: a click on its box says why it
