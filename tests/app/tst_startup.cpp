@@ -38,17 +38,17 @@ class TestStartup : public QObject
         }
     };
 
-    // The program itself on a command line the shell reads.
-    static void launch(QProcess &program, const QString &args)
+    // The program itself on a command line the shell reads, in the environment given.
+    struct Program : QProcess
     {
-        program.start("/bin/sh", {"-c", "exec \"$0\" " + args, MODEMTERM_BINARY});
-    }
-
-    // Its exit status; -1 when it did not exit within 20 s (hung, or ended by a signal).
-    static int status(QProcess &program)
-    {
-        return program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    }
+        explicit Program(const QString &args, const QProcessEnvironment &environment = QProcessEnvironment::InheritFromParent)
+        {
+            setProcessEnvironment(environment);
+            start("/bin/sh", {"-c", "exec \"$0\" " + args, MODEMTERM_BINARY});
+        }
+        // Its exit status; -1 when it did not exit within 20 s (hung, or ended by a signal).
+        int status() { return waitForFinished(20000) && exitStatus() == NormalExit ? exitCode() : -1; }
+    };
 
     // A symbolic link to `target`, named by bytes that need not be text in
     // the system's encoding, removed when done: Qt cannot remove what it
@@ -63,10 +63,8 @@ class TestStartup : public QObject
     // (standard output when it succeeded, standard error otherwise).
     static std::pair<int, QString> run(const QString &args)
     {
-        QProcess program;
-        program.setProcessEnvironment(QProcessEnvironment()); // none at all, so no display either
-        launch(program, args);
-        const int ended = status(program);
+        Program program(args, {}); // no environment at all, so no display either
+        const int ended = program.status();
         return {ended, ended ? program.readAllStandardError() : program.readAllStandardOutput()};
     }
 
@@ -172,8 +170,7 @@ private Q_SLOTS:
         const QString fifo = dir.filePath("raw");
         QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
         const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        QProcess program;
-        launch(program, "--port " + dir.path() + "/modem$(printf '\\377') --log-raw " + fifo);
+        Program program("--port " + dir.path() + "/modem$(printf '\\377') --log-raw " + fifo);
         QCOMPARE(PtyIo::read(pty, 3), "AT\r");
         const auto lock = DeviceLock::findLockFile(pty.path());
         QVERIFY(lock);
@@ -188,7 +185,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!logging());
         QCOMPARE(program.state(), QProcess::Running); // never kill(0, ...)
         ::kill(pid_t(program.processId()), signal);
-        QCOMPARE(status(program), 0);
+        QCOMPARE(program.status(), 0);
         QCOMPARE(QFile::exists(lock->path), false);
     }
 
