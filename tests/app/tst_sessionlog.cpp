@@ -70,7 +70,7 @@ private Q_SLOTS:
         QTRY_COMPARE(contents(files.raw), sent);
 
         const QStringList lines = QString(contents(files.text)).split('\n');
-        QVERIFY2(lines.first().contains("port COM 2 (" + t.path() + ")"), qPrintable(lines.first()));
+        QVERIFY(lines.first().contains(t.path())); // the source the log was opened for
         QString text;
         for (const QString &line : lines.sliced(1, lines.size() - 2)) { // each stamped with when it came
             const QDateTime at = QDateTime::fromString(line.left(23), "yyyy-MM-dd HH:mm:ss.zzz");
