@@ -27,29 +27,28 @@ class TestStartup : public QObject
     Q_OBJECT
 
     // The window as main() builds and starts it, on the command line given.
-    struct Terminal : RunningTerminal
+    struct Terminal : ModalWatcher, RunningTerminal
     {
-        ModalWatcher boxes;
         explicit Terminal(const QString &args, PortRouter *router = new PortRouter) : RunningTerminal(router)
         {
-            const CommandLine cl = CommandLine::parse(("modemterm " + args).split(u' '));
+            const CommandLine cl = CommandLine::parse(("modemterm " + args).split(' '));
             cl.configure(*router);
             cl.configure(*window);
             start();
         }
     };
 
-    // The program itself on a command line the shell reads.
-    static void launch(QProcess &program, const QString &args)
+    // The program itself on a command line the shell reads, in the environment given.
+    struct Program : QProcess
     {
-        program.start("/bin/sh", {"-c", "exec \"$0\" " + args, MODEMTERM_BINARY});
-    }
-
-    // Its exit status; -1 when it did not exit within 20 s (hung, or ended by a signal).
-    static int status(QProcess &program)
-    {
-        return program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    }
+        explicit Program(const QString &args, const QProcessEnvironment &environment = QProcessEnvironment::InheritFromParent)
+        {
+            setProcessEnvironment(environment);
+            start("/bin/sh", {"-c", "exec \"$0\" " + args, MODEMTERM_BINARY});
+        }
+        // Its exit status; -1 when it did not exit within 20 s (hung, or ended by a signal).
+        int status() { return waitForFinished(20000) && exitStatus() == NormalExit ? exitCode() : -1; }
+    };
 
     // A symbolic link to `target`, named by bytes that need not be text in
     // the system's encoding, removed when done: Qt cannot remove what it
@@ -64,10 +63,8 @@ class TestStartup : public QObject
     // (standard output when it succeeded, standard error otherwise).
     static std::pair<int, QString> run(const QString &args)
     {
-        QProcess program;
-        program.setProcessEnvironment(QProcessEnvironment()); // none at all, so no display either
-        launch(program, args);
-        const int ended = status(program);
+        Program program(args, {}); // no environment at all, so no display either
+        const int ended = program.status();
         return {ended, ended ? program.readAllStandardError() : program.readAllStandardOutput()};
     }
 
@@ -99,19 +96,19 @@ private Q_SLOTS:
               // The line at every opening.
               {"--settings=38400,e,7,1 --flow RTSCTS", "38400,E,7,1 flow 2"}, {"--flow rts", "„rts”"},
               {"--settings 115200,N,9,1", "„115200,N,9,1”: Nieprawidłowe ustawienia portu: liczba bitów danych"}})
-            QTest::newRow(*args ? args : "none") << QString(args) << QString(outcome);
+            QTest::newRow(*args ? args : "none") << args << outcome;
     }
 
     void commandLine()
     {
         QFETCH(QString, args);
         QFETCH(QString, outcome);
-        const CommandLine cl = CommandLine::parse(("modemterm " + args).split(u' ', Qt::SkipEmptyParts));
+        const CommandLine cl = CommandLine::parse(("modemterm " + args).split(' ', Qt::SkipEmptyParts));
         if (cl.action == CommandLine::Action::Run) {
             const QStringList runsOn{cl.port, cl.log, cl.rawLog, cl.timestamps ? "timestamps" : "",
                                      cl.reconnect ? "reconnect" : "", cl.settings,
                                      cl.flowGiven ? u"flow %1"_qs.arg(cl.handshaking) : ""};
-            QCOMPARE(runsOn.join(u' ').simplified(), outcome);
+            QCOMPARE(runsOn.join(' ').simplified(), outcome);
             return;
         }
         const auto [status, out] = run(args);
@@ -142,13 +139,13 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString first = QSerialPortInfo::availablePorts().value(0).systemLocation(); // if any, it gets the name
         const auto unlink = link(QFile::encodeName(dir.path()) + "/usb-odd\tname\nttyS9 \x9f", first);
-        QList<PortList::Port> ports = PortList::present(dir.path());
+        auto ports = PortList::present(dir.path());
         ports.append({"/dev/ttyX", {}, {}, "A\x01", "FT232R\tUSB\nUART\u0085 \\", {}});
-        const QStringList lines = PortList::format(ports).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines = PortList::format(ports).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), ports.size());
         QCOMPARE(lines.last(), "/dev/ttyX\t-\t-\tA\\x01\tFT232R\\tUSB\\nUART\\u0085 \\\\\twolny");
         if (!first.isEmpty())
-            QCOMPARE(lines.filter(first + u'\t').value(0).section(u'\t', 1, 1),
+            QCOMPARE(lines.filter(first + '\t').value(0).section('\t', 1, 1),
                      dir.path() + "/usb-odd\\tname\\nttyS9 \\x9f");
     }
 
@@ -173,8 +170,7 @@ private Q_SLOTS:
         const QString fifo = dir.filePath("raw");
         QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
         const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        QProcess program;
-        launch(program, "--port " + dir.path() + "/modem$(printf '\\377') --log-raw " + fifo);
+        Program program("--port " + dir.path() + "/modem$(printf '\\377') --log-raw " + fifo);
         QCOMPARE(PtyIo::read(pty, 3), "AT\r");
         const auto lock = DeviceLock::findLockFile(pty.path());
         QVERIFY(lock);
@@ -189,7 +185,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!logging());
         QCOMPARE(program.state(), QProcess::Running); // never kill(0, ...)
         ::kill(pid_t(program.processId()), signal);
-        QCOMPARE(status(program), 0);
+        QCOMPARE(program.status(), 0);
         QCOMPARE(QFile::exists(lock->path), false);
     }
 
@@ -207,7 +203,7 @@ private Q_SLOTS:
             QCOMPARE(PtyIo::lineAttributes(pty), "115200 cs8 -parenb -cstopb crtscts -ixon -ixoff");
         }
         Terminal console("--port " + pty.path() + " --settings 38400,E,7,1");
-        QCOMPARE(console.boxes.texts.value(0).section(u'\n', -1), "Ustawienia: 38400,E,7,1, bez sterowania przepływem");
+        QCOMPARE(console.texts.value(0).section('\n', -1), "Ustawienia: 38400,E,7,1, bez sterowania przepływem");
     }
 
     // Under RTS/CTS the driver drives RTS: a click on its box says why it
@@ -217,7 +213,7 @@ private Q_SLOTS:
     {
         Terminal t("--port sim --flow rtscts");
         QTest::mouseClick(t.window->findChild<Indicator *>("PicRTS"), Qt::LeftButton);
-        QCOMPARE(t.boxes.texts, QStringList{"Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); nie można jej przełączyć."});
+        QCOMPARE(t.texts, QStringList{"Linią RTS steruje sterownik portu (sterowanie przepływem RTS/CTS); nie można jej przełączyć."});
         QCoreApplication::sendPostedEvents(); // the modem's line events, had there been any
         QCOMPARE(t.window->findChild<Indicator *>("PicCTS")->colour(), Indicator::activeColour());
     }

@@ -11,16 +11,10 @@
 
 #include <cstdlib>
 
-// The watcher is a base listed first, so that it answers a warning raised
-// while the dialog is being made too.
-struct Watched
-{
-    ModalWatcher boxes;
-};
-
-// "Ustawieni Portu", shown, with a watcher for its warnings; keys go where a
-// user's would.
-struct Dialog : Watched, SetCOM
+// "Ustawieni Portu", shown; keys go where a user's would. Its warnings go to
+// a ModalWatcher made before it, which answers one raised while the dialog is
+// being made too.
+struct Dialog : SetCOM
 {
     QLineEdit *const field = findChild<QLineEdit *>("txtNRcom");
 
@@ -32,7 +26,7 @@ struct Dialog : Watched, SetCOM
     void click(const QString &name) { findChild<QAbstractButton *>(name)->click(); }
     void typeOver(const QString &text)
     {
-        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        field->selectAll();
         QTest::keyClicks(field, text);
     }
     QString checked()
@@ -63,7 +57,7 @@ private Q_SLOTS:
                               "+7=7", "-7=-7", "+-+-=0", "--1=0", "2.5e1=25", "1D2=100", "5E-1=0.5", "1e+2=100",
                               "3e=3", "3e-x=3", "e5=0", "&H10=16", "&h1f=31", "&HFG=15",
                               "&O17=15", "&O78=7", "&H=0", "&=0", "&X1=0", "-&H1=0", "ąę12=0", "3ł4=3", "١٢=0"})
-            QTest::newRow(c) << QString::fromUtf8(c).section(u'=', 0, -2) << QByteArray(c).split('=').last().toDouble();
+            QTest::newRow(c) << QString::fromUtf8(c).section('=', 0, -2) << QByteArray(c).split('=').last().toDouble();
         // Long ones are read exactly as the C library reads them.
         int row = 0;
         for (const QByteArray &text :
@@ -76,7 +70,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(double, value);
-        QVERIFY2(NumberReader::read(text) == value, qPrintable(text.left(40))); // exactly: QCOMPARE forgives last bits
+        QCOMPARE_EQ(NumberReader::read(text), value); // exactly: QCOMPARE forgives last bits
     }
 
     // The dialog shows the port "Zapisz" would keep: its option, or "COM"
@@ -86,16 +80,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("option");
-        QTest::newRow("none") << 0 << QString();
+        QTest::newRow("none") << 0 << "";
         for (const int port : {1, 4})
             QTest::addRow("COM%d", port) << port << u"SetCOM%1"_qs.arg(port);
-        QTest::newRow("COM200") << 200 << u"SetCOMx"_qs;
+        QTest::newRow("COM200") << 200 << "SetCOMx";
     }
 
     void dialogShowsThePort()
     {
         QFETCH(int, port);
         QFETCH(QString, option);
+        ModalWatcher boxes;
         Dialog d{quint8(port)};
         QCOMPARE(d.PortComNR(), port);
         QCOMPARE(d.checked(), option);
@@ -105,7 +100,7 @@ private Q_SLOTS:
         QTest::keyClick(d.field, Qt::Key_Escape);
         QTest::keyClick(d.field, Qt::Key_Return);
         QCOMPARE(d.isVisible(), true);
-        QCOMPARE(d.boxes.count(), 0); // a warning is answered inside the key click
+        QCOMPARE(boxes.count(), 0); // a warning is answered inside the key click
     }
 
     // "Zapisz" and "Zastosuj" accept a port in range, and otherwise warn and
@@ -117,7 +112,7 @@ private Q_SLOTS:
         for (const char *button : {"cmdZapisz", "cmdZastosuj", "cmdAnuluj", ""}) {
             // Typing "300" leaves 30 held, which is not what the field shows.
             for (const char *typed : {"42", "0", "300"})
-                QTest::addRow("%s %s", *button ? button : "close", typed) << QString(button) << QString(typed);
+                QTest::addRow("%s %s", *button ? button : "close", typed) << button << typed;
         }
     }
 
@@ -126,11 +121,12 @@ private Q_SLOTS:
         QFETCH(QString, button);
         QFETCH(QString, typed);
         const bool accepts = button.startsWith("cmdZ"), inRange = typed == "42", refused = accepts && !inRange;
+        ModalWatcher boxes;
         Dialog d(3);
         d.typeOver(typed);
         button.isEmpty() ? void(d.close()) : d.click(button);
         QCOMPARE(d.isVisible(), refused);
-        QCOMPARE(d.boxes.count(), int(!inRange) + int(refused));
+        QCOMPARE(boxes.count(), int(!inRange) + int(refused));
         if (refused) {
             d.click("SetCOM2");
             d.click(button);
@@ -146,20 +142,20 @@ private Q_SLOTS:
     // number beside it.
     void fieldWarnsKeyByKey()
     {
+        ModalWatcher boxes;
         Dialog d(2);
         QTest::keyClick(d.field, Qt::Key_Backspace); // the cursor stands after the "5"
-        QCOMPARE(d.boxes.looks, QStringList{"Ostrzeżenie, warning, OK, over the window"});
+        QCOMPARE(boxes.looks, QStringList{"Ostrzeżenie, warning, OK, over the window"});
         // " 7" warns for its blank, read as 0; "300" at its last key, too large for a byte.
         for (const char *text : {"100", "99", "0", " 7", "300", "12"})
             d.typeOver(text);
         QCOMPARE(d.checked(), "SetCOMx");
-        QCOMPARE(d.boxes.texts, QStringList(5, "Zły zakres wartości"));
         d.click("SetCOM3");
         QCOMPARE(d.PortComNR(), 3);
         QCOMPARE(d.field->text(), "12");
         d.click("SetCOMx");
         QCOMPARE(d.PortComNR(), 12);
-        QCOMPARE(d.boxes.count(), 5);
+        QCOMPARE(boxes.count(), 5);
     }
 
     // A screen reader can say what the number field is for.
