@@ -45,9 +45,9 @@ private:
             box->buttons().isEmpty() ? box->reject() : box->buttons().first()->click();
             return;
         }
-        if (modal->property("modalWatcherSeen").toBool())
+        if (modal == m_seen)
             return; // the handler is still working with it
-        modal->setProperty("modalWatcherSeen", true);
+        m_seen = modal;
         // Outside this event: Qt does not fire a timer from within its own
         // timer event, and the handler may bring up boxes.
         QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
@@ -59,10 +59,11 @@ private:
     // Whether the box's text, wrapped as it is drawn, stays inside the box, and the box on the screen.
     static bool textFits(QMessageBox *box)
     {
-        const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        const auto *label = box->findChild<QLabel *>("qt_msgbox_label");
         const QRect text = label->fontMetrics().boundingRect(label->rect(), Qt::TextWordWrap, label->text());
         return text.width() <= label->width() && box->width() <= box->screen()->availableGeometry().width();
     }
 
     std::function<void(QWidget *)> m_handler;
+    QPointer<QWidget> m_seen;
 };

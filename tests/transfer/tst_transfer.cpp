@@ -68,7 +68,7 @@ struct Session
     DeviceServer device;
     QTemporaryDir ours, theirs;
     QProcess far;
-    std::unique_ptr<PortRouter> router = std::make_unique<PortRouter>();
+    PortRouter *router = new PortRouter(&far); // until a window takes it
     FileTransfer::Request request;
     std::unique_ptr<FileTransfer> transfer;
 
@@ -97,8 +97,8 @@ struct Session
             return false;
         startFar(device.socket, program, args);
         request.downloadFolder = ours.path();
-        transfer = std::make_unique<FileTransfer>(router.get(), request);
-        QObject::connect(router.get(), &CommControl::OnComm, transfer.get(), [this] { transfer->received(router->Input()); });
+        transfer = std::make_unique<FileTransfer>(router, request);
+        QObject::connect(router, &CommControl::OnComm, transfer.get(), [this] { transfer->received(router->Input()); });
         QString error;
         return transfer->start(&error);
     }
@@ -116,14 +116,13 @@ struct Session
 // The window on the pseudo-terminal, with transfers on, not yet started.
 struct Window : Session
 {
-    PortRouter *port = router.release();
-    RunningTerminal t{port};
-    TransferGlue glue{t.window.get(), port, ours.path()};
+    RunningTerminal t{router};
+    TransferGlue glue{t.window.get(), router, ours.path()};
 
     Window()
     {
         pty.open();
-        port->bindPort(2, pty.path());
+        router->bindPort(2, pty.path());
     }
 };
 
