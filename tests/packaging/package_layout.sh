@@ -11,7 +11,7 @@ for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate convert 
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
-cpack -G DEB --config "$build/CPackConfig.cmake" -B out >cpack.log 2>&1 || { cat cpack.log; exit 1; }
+cpack -G DEB --config "$build/CPackConfig.cmake" -B out
 deb=$(echo out/*.deb)
 dpkg-deb -x "$deb" root
 
