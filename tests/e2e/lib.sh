@@ -20,7 +20,7 @@ e2e_cleanup() {
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb.
 e2e_init() {
     local tool
-    for tool in Xvfb xdotool xprop import convert xclip; do
+    for tool in Xvfb xdotool xprop import convert; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
     done
     rm -rf "$ART" && mkdir -p "$ART"
