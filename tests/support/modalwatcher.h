@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -35,14 +36,13 @@ private:
         if (!modal || !modal->isVisible())
             return;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            const char *icon = box->icon() == QMessageBox::Warning ? "warning"
-                : box->icon() == QMessageBox::Information          ? "information" : "another icon";
             texts += box->text().remove(QChar(0x200B)); // the places a long word may break are not read
-            looks += box->windowTitle() + u", "_qs + QLatin1String(icon)
+            looks += box->windowTitle() + u", "_qs
+                + QString::fromLatin1(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon())).toLower()
                 + (box->standardButtons() == QMessageBox::Ok ? u", OK"_qs : u", other buttons"_qs)
                 + (box->parentWidget() && box->parentWidget()->isVisible() ? u", over the window"_qs : QString())
                 + (textFits(box) ? QString() : u", text wider than the box"_qs);
-            box->buttons().isEmpty() ? box->reject() : box->buttons().first()->click();
+            box->buttons().first()->click(); // a box shown has a button
             return;
         }
         if (modal == m_seen)

@@ -11,7 +11,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTcpServer>
 
 #include <fcntl.h>
@@ -82,7 +81,7 @@ struct Session
             ::dup2(fd, STDOUT_FILENO);
             ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) & ~O_NONBLOCK);
         });
-        far.start(QStandardPaths::findExecutable(program), QStringList{"-b"} + args);
+        far.start(program, QStringList{"-b"} + args);
     }
 
     // Opens the port (COM 1), starts lrzsz's `program` at the far end, then
