@@ -32,7 +32,7 @@ e2e_init() {
     # Sanitizer builds: what the display's system libraries keep until exit.
     export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=${0%/*}/lsan-x11.supp
     # -displayfd: the server picks a free display and reports it.
-    e2e_start xvfb Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$ART/display"
+    e2e_start xvfb Xvfb -displayfd 5 -screen 0 1280x1024x24 -noreset 5>"$ART/display"
     e2e_wait "Xvfb to report its display" test -s "$ART/display"
     export DISPLAY=:$(head -n1 "$ART/display")
 }
