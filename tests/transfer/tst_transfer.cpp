@@ -256,7 +256,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!s.glue.holdsPort(), 30000);
         QCOMPARE(contents(s.ours.filePath(Polish)), sample(Polish));
         QTRY_VERIFY(contents(logPath).contains(Polish.toUtf8()));
-        QVERIFY(s.farEnded());
     }
 
     // The far end's rz announcing itself opens the file chooser; the file
