@@ -3,25 +3,24 @@
 # read only what a person gets: windows and pixels.
 set -euo pipefail
 
-ART=${E2E_ARTIFACTS:?E2E_ARTIFACTS not set}/$(basename "$0" .sh)
+ART=$E2E_ARTIFACTS/$(basename "$0" .sh)
 
 e2e_fail() {
     echo "FAIL: $* (logs and the screen in $ART)" >&2
-    [ -z "${DISPLAY:-}" ] || import -silent -window root "$ART/failure.png" || :
+    import -silent -window root "$ART/failure.png" || :
     exit 1
 }
 
+# Ends what the test started; the test's status stays.
 e2e_cleanup() {
-    local rc=$?
     kill -TERM $(jobs -p) 2>/dev/null || :
     wait
-    exit "$rc"
 }
 
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb.
 e2e_init() {
     local tool
-    for tool in Xvfb xdotool xprop import convert xclip; do
+    for tool in Xvfb xdotool xprop import convert; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
     done
     rm -rf "$ART" && mkdir -p "$ART"
@@ -31,9 +30,9 @@ e2e_init() {
     export QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
     unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING QT_FONT_DPI WAYLAND_DISPLAY DISPLAY
     # Sanitizer builds: what the display's system libraries keep until exit.
-    export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(realpath "${BASH_SOURCE[0]%/*}")/lsan-x11.supp
+    export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=${0%/*}/lsan-x11.supp
     # -displayfd: the server picks a free display and reports it.
-    e2e_start xvfb Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$ART/display"
+    e2e_start xvfb Xvfb -displayfd 5 -screen 0 1280x1024x24 -noreset 5>"$ART/display"
     e2e_wait "Xvfb to report its display" test -s "$ART/display"
     export DISPLAY=:$(head -n1 "$ART/display")
 }
@@ -71,16 +70,17 @@ e2e_quit() {
 }
 _e2e_ended() { ! kill -0 "$1"; }
 
-# e2e_windows PID NAME: ids of PID's visible top-level windows named exactly NAME.
-e2e_windows() { xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null || :; }
-_e2e_found() { [ -n "$(e2e_windows "$1" "$2")" ]; }
+# (What e2e_wait polls may fail and complain: it is not heard.)
+# e2e_found PID NAME: whether PID has visible top-level windows named exactly
+# NAME; FOUND holds their ids.
+e2e_found() { FOUND=$(xdotool search --all --onlyvisible --pid "$1" --name "^$2\$"); }
 # e2e_window PID NAME: waits for that window and prints its id.
-e2e_window() { e2e_wait "a window named \"$2\"" _e2e_found "$1" "$2"; e2e_windows "$1" "$2" | head -n1; }
+e2e_window() { e2e_wait "a window named \"$2\"" e2e_found "$1" "$2"; head -n1 <<<"$FOUND"; }
 # _e2e_dropdown PID: whether one of its windows is a drop-down menu.
 _e2e_dropdown() {
     local w
-    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null || :
+    for w in $(xdotool search --onlyvisible --pid "$1"); do
+        xprop -id "$w" _NET_WM_WINDOW_TYPE || :
     done | grep -q DROPDOWN_MENU
 }
 e2e_menu_open() { e2e_wait "a drop-down menu" _e2e_dropdown "$1"; }

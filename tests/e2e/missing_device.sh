@@ -8,10 +8,9 @@ e2e_init
 
 e2e_start modemterm "$MODEMTERM" --port "$ART/no-such-device"
 app=$!
-first_window() { FIRST=$(e2e_windows "$app" '.+'); [ -n "$FIRST" ]; }
-e2e_wait "the first window" first_window
+e2e_wait "the first window" e2e_found "$app" '.+'
 warning=$(e2e_window "$app" "Ostrzeżenie")
-[ "$FIRST" = "$warning" ] || e2e_fail "first windows $FIRST, not the warning $warning alone"
+[ "$FOUND" = "$warning" ] || e2e_fail "first windows $FOUND, not the warning $warning alone"
 e2e_focus "$warning"
 e2e_key Return
 e2e_quit "$app" "$(e2e_window "$app" Terminal)"

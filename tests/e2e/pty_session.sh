@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # modemterm on modemsim through a real pseudo-terminal: the greeting goes out
-# exactly once, a typed line goes out as typed, the answer shows in the text
-# area, and "Wyjdź" ends with status 0 (the port freed with it: tst_startup).
+# exactly once, a typed line goes out as typed and is answered, and "Wyjdź"
+# ends with status 0 (the port freed with it: tst_startup; the answer shown in
+# the text area: tst_window, copied by Ctrl+A Ctrl+C: tst_terminalview).
 # What came in is modemterm's --log-raw; what went out, the modem's echo in it
 # (in command mode every byte comes back, a command's CR just before its
 # answer's CR LF).
@@ -10,7 +11,7 @@ source "$(dirname "$0")/lib.sh"
 e2e_init
 
 e2e_start modemsim "$MODEMSIM"
-e2e_wait "modemsim to print its terminal" grep -q '^/dev/' "$ART/modemsim.log"
+e2e_wait "modemsim to print its terminal" grep '^/dev/' "$ART/modemsim.log"
 log=$ART/received
 
 # received_count NEEDLE N: whether NEEDLE (no line feed) came N times or more.
@@ -26,23 +27,11 @@ e2e_terminal modemterm "$MODEMTERM" --port "$(head -n1 "$ART/modemsim.log")" --l
 e2e_wait "the modem's OK to the greeting" received_count $'OK\r' 1
 
 e2e_focus "$WIN"
-before=$(wc -c <"$log")
 xdotool type --clearmodifiers --delay 40 ATI
 e2e_key Return
 e2e_wait "the modem's answer to ATI" received_count $'OK\r' 2
-# The text area, read through the clipboard, ends with what the modem sent
-# since, line endings as the text area shows them.
-answer=$(tail -c +$((before + 1)) "$log" | perl -0777 -pe 's/\r\n|\r|\n/\n/g'; printf x)
-transcript_ends_with_answer() {
-    printf '' | xclip -i -selection clipboard
-    e2e_key ctrl+a ctrl+c
-    local text=$(xclip -o -selection clipboard; printf x)
-    [[ "${text%x}" == *"${answer%x}" ]] || { E2E_WHY="text area ends: ${text: -80}"; return 1; }
-}
-e2e_wait "the answer in the text area" transcript_ends_with_answer
 # Ustawienia > Modemu (the second item) asks for the settings; all sent so
-# far is the greeting, the typed line and that (the keys of the copy stay in
-# the unsent line).
+# far is the greeting, the typed line and that.
 e2e_key alt+u
 e2e_menu_open "$APP"
 e2e_key Down Return

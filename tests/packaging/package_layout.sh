@@ -11,7 +11,7 @@ for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate convert 
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
-cpack -G DEB --config "$build/CPackConfig.cmake" -B out >cpack.log 2>&1 || { cat cpack.log; exit 1; }
+cpack -G DEB --config "$build/CPackConfig.cmake" -B out
 deb=$(echo out/*.deb)
 dpkg-deb -x "$deb" root
 
@@ -29,7 +29,7 @@ seen() {
     desktop-file-validate root/usr/share/applications/modemterm.desktop 2>&1
     convert root/usr/share/icons/hicolor/scalable/apps/modemterm.svg icon.png 2>&1 && echo icon renders
     for page in modemterm modemsim; do
-        LC_ALL=C.UTF-8 man -l "root/usr/share/man/man1/$page.1.gz" 2>/dev/null | grep -m1 -cF "$version"
+        LC_ALL=C.UTF-8 man -l "root/usr/share/man/man1/$page.1.gz" | grep -m1 -cF "$version"
     done
     head -n1 root/usr/share/doc/modemterm/copyright
     grep -x "License: .*" root/usr/share/doc/modemterm/copyright | sort -u

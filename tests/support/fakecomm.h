@@ -43,7 +43,7 @@ protected:
     void openDevice() override
     {
         check(OpenPort);
-        openings += QStringLiteral("COM%1 %2 RThreshold=%3 DTR=%4 RTS=%5")
+        openings += u"COM%1 %2 RThreshold=%3 DTR=%4 RTS=%5"_qs
                         .arg(CommPort()).arg(Settings()).arg(RThreshold()).arg(DTREnable()).arg(RTSEnable());
     }
     void closeDevice() override { check(ClosePort); }

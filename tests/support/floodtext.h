@@ -20,24 +20,19 @@ public:
     QByteArray lines(qint64 first, qint64 count) const
     {
         QByteArray out(count * LineBytes, Qt::Uninitialized);
-        for (qint64 k = 0; k < count; ++k)
-            fill(out.data() + k * LineBytes, first + k);
+        for (char *line = out.data(); count--; line += LineBytes, ++first) {
+            const int row = int(first % 95);
+            for (qint64 i = 9, digits = first; i >= 0; --i, digits /= 10)
+                line[i] = char('0' + digits % 10);
+            line[10] = ' ';
+            // Filler character i of line n is ' ' + (31 n + 7 i) mod 95.
+            for (int i = 11, c = (31 * row + 77) % 95; i < LineBytes - 2; ++i, c = c < 88 ? c + 7 : c - 88)
+                line[i] = char(' ' + c);
+            line[LineBytes - 2] = endless ? char('a' + row % 26) : '\r';
+            line[LineBytes - 1] = endless ? char('A' + row % 26) : '\n';
+        }
         return out;
     }
     // Line n as the transcript shows it, with its line break.
     QString shown(qint64 n) const { return QString::fromLatin1(lines(n, 1)).remove(u'\r'); }
-
-private:
-    void fill(char *out, qint64 n) const
-    {
-        const int row = int(n % 95);
-        for (qint64 i = 9, digits = n; i >= 0; --i, digits /= 10)
-            out[i] = char('0' + digits % 10);
-        out[10] = ' ';
-        // Filler character i of line n is ' ' + (31 n + 7 i) mod 95.
-        for (int i = 11, c = (31 * row + 77) % 95; i < LineBytes - 2; ++i, c = c < 88 ? c + 7 : c - 88)
-            out[i] = char(' ' + c);
-        out[LineBytes - 2] = endless ? char('a' + row % 26) : '\r';
-        out[LineBytes - 1] = endless ? char('A' + row % 26) : '\n';
-    }
 };

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -35,19 +36,18 @@ private:
         if (!modal || !modal->isVisible())
             return;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            const char *icon = box->icon() == QMessageBox::Warning ? "warning"
-                : box->icon() == QMessageBox::Information          ? "information" : "another icon";
             texts += box->text().remove(QChar(0x200B)); // the places a long word may break are not read
-            looks += box->windowTitle() + u", "_qs + QLatin1String(icon)
+            looks += box->windowTitle() + u", "_qs
+                + QString::fromLatin1(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon())).toLower()
                 + (box->standardButtons() == QMessageBox::Ok ? u", OK"_qs : u", other buttons"_qs)
                 + (box->parentWidget() && box->parentWidget()->isVisible() ? u", over the window"_qs : QString())
                 + (textFits(box) ? QString() : u", text wider than the box"_qs);
-            box->buttons().isEmpty() ? box->reject() : box->buttons().first()->click();
+            box->buttons().first()->click(); // a box shown has a button
             return;
         }
-        if (modal->property("modalWatcherSeen").toBool())
+        if (modal == m_seen)
             return; // the handler is still working with it
-        modal->setProperty("modalWatcherSeen", true);
+        m_seen = modal;
         // Outside this event: Qt does not fire a timer from within its own
         // timer event, and the handler may bring up boxes.
         QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
@@ -59,10 +59,11 @@ private:
     // Whether the box's text, wrapped as it is drawn, stays inside the box, and the box on the screen.
     static bool textFits(QMessageBox *box)
     {
-        const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        const auto *label = box->findChild<QLabel *>("qt_msgbox_label");
         const QRect text = label->fontMetrics().boundingRect(label->rect(), Qt::TextWordWrap, label->text());
         return text.width() <= label->width() && box->width() <= box->screen()->availableGeometry().width();
     }
 
     std::function<void(QWidget *)> m_handler;
+    QPointer<QWidget> m_seen;
 };

@@ -36,7 +36,8 @@ struct ModemLineState
     static std::string file(const char *dir, int fd)
     {
         struct stat st{};
-        return ::fstat(fd, &st) == 0 ? std::string(dir) + "/dev-" + std::to_string(st.st_rdev) : std::string();
+        ::fstat(fd, &st);
+        return std::string(dir) + "/dev-" + std::to_string(st.st_rdev);
     }
     static ModemLineState *map(const std::string &file, bool create)
     {

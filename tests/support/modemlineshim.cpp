@@ -33,15 +33,11 @@ int waitForChange(ModemLineState &s)
         return failWith(EINVAL);
     const uint32_t before = counted(s);
     ++s.waiting;
-    int result = 0;
-    for (uint32_t sequence = s.sequence; !s.gone && counted(s) == before; sequence = s.sequence) {
-        if (::syscall(SYS_futex, &s.sequence, FUTEX_WAIT, sequence, nullptr, nullptr, 0) != 0 && errno == EINTR) {
-            result = -1; // a signal ends the wait, as in a driver
-            break;
-        }
-    }
+    for (uint32_t sequence = s.sequence; !s.gone && counted(s) == before; sequence = s.sequence)
+        if (::syscall(SYS_futex, &s.sequence, FUTEX_WAIT, sequence, nullptr, nullptr, 0) != 0 && errno == EINTR)
+            break; // a signal ends the wait, as in a driver
     --s.waiting;
-    return result == 0 && s.gone ? failWith(EIO) : result;
+    return counted(s) != before ? 0 : failWith(s.gone ? EIO : EINTR);
 }
 
 int answer(ModemLineState &s, unsigned long request, void *arg)
@@ -59,7 +55,7 @@ int answer(ModemLineState &s, unsigned long request, void *arg)
     case TIOCMBIC:
         s.lines &= ~uint32_t(*static_cast<int *>(arg));
         return 0;
-    case TIOCGICOUNT: {
+    case TIOCGICOUNT:
         if (s.refuse >= 2)
             return failWith(ENOTTY);
         auto *c = static_cast<serial_icounter_struct *>(arg);
@@ -68,7 +64,6 @@ int answer(ModemLineState &s, unsigned long request, void *arg)
         c->dsr = int(s.dsr);
         c->dcd = int(s.dcd);
         return 0;
-    }
     }
     return waitForChange(s); // TIOCMIWAIT
 }
@@ -89,8 +84,6 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     if (!state)
         return next(fd, request, arg);
     const int result = answer(*state, request, arg);
-    const int error = errno;
-    ::munmap(state, sizeof(ModemLineState));
-    errno = error;
+    ::munmap(state, sizeof(ModemLineState)); // leaves errno as it is
     return result;
 }

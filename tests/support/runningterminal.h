@@ -23,6 +23,6 @@ struct RunningTerminal
         window->Form_Load();
         window->show();
     }
-    TerminalView *text1() const { return window->findChild<TerminalView *>(QStringLiteral("Text1")); }
+    TerminalView *text1() const { return window->findChild<TerminalView *>("Text1"); }
     void typeLine(const QString &line) const { QTest::keyClicks(text1(), line + u'\r'); }
 };
