@@ -7,7 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 # The end-to-end tests' X server and tools, what the package test runs, and
 # ser2net for the network port tests (run by the tests in the foreground,
 # never as the system service), lrzsz for the simulated modem's file service.
-TEST_PACKAGES=(xvfb xauth xdotool imagemagick x11-utils xclip
+TEST_PACKAGES=(xvfb xauth xdotool imagemagick x11-utils
                desktop-file-utils dpkg-dev file lintian ser2net lrzsz)
 need_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
