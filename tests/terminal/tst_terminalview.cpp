@@ -227,12 +227,12 @@ private Q_SLOTS:
         int line = 0;
         for (const QString &step : steps.split(u'|')) {
             const QStringList arg = step.section(u':', 1).split(u',');
-            const int a = arg[0].toInt(), b = arg.value(1).toInt();
+            int a = arg[0].toInt(), b = arg.value(1).toInt();
             QByteArray received;
             switch (step[0].unicode()) {
             case 'l':
-                for (const int last = line + a; line < last; ++line)
-                    decoder.decode("line " + QByteArray::number(line) + ": \xb9\xea\tgj|\r\n", received);
+                while (a--)
+                    decoder.decode("line " + QByteArray::number(line++) + ": \xb9\xea\tgj|\r\n", received);
                 break;
             case 'r':
                 decoder.decode(arg[0].toLatin1(), received);

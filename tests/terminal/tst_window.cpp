@@ -19,7 +19,7 @@ struct WindowFixture : RunningTerminal
     ModalWatcher boxes;
 
     explicit WindowFixture(FakeComm *fake = new FakeComm) : RunningTerminal(fake), comm(fake) {}
-    QWidget *child(const char *name) const { return window->findChild<QWidget *>(QLatin1String(name)); }
+    QWidget *child(const char *name) const { return window->findChild<QWidget *>(name); }
     void click(const char *name) const { QTest::mouseClick(child(name), Qt::LeftButton); }
     // Chooses a menu item as a user does, by its text.
     void choose(const QString &item) const
@@ -201,7 +201,7 @@ private Q_SLOTS:
         f.text1()->setCaretPosition(0);
         f.comm->receive("\nOK");
         QCOMPARE(f.text1()->text(), u"ATI\nOK"_qs);
-        QCOMPARE(f.text1()->caretPosition(), f.text1()->textLength());
+        QCOMPARE(f.text1()->caretPosition(), 6);
     }
 
     // Under a flood older text leaves: at most 100,000 lines and 16 million characters stay.
