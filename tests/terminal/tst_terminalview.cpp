@@ -30,7 +30,7 @@ struct ShownView : TerminalView
             if (name.front().isLower())
                 QTest::sendKeyEvent(QTest::Click, this, Qt::Key_unknown, name, Qt::NoModifier);
             else
-                QTest::keySequence(this, QKeySequence(name));
+                QTest::keySequence(this, name);
         }
         return state();
     }

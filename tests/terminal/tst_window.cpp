@@ -225,16 +225,16 @@ private Q_SLOTS:
         f.typeLine(u"AX\bT"_qs);
         QTest::sendKeyEvent(QTest::Click, t, Qt::Key_unknown, u"ąŁ€ñ"_qs, Qt::NoModifier); // ñ is not in the code page
         // Left, Ctrl+1 and Alt+X have no character for the modem. (A key sequence holds four keys.)
-        QTest::keySequence(t, QKeySequence(u"Esc, Ctrl+Shift+A, Ctrl+[, Left"_qs));
-        QTest::keySequence(t, QKeySequence(u"Ctrl+1, Alt+X"_qs));
+        QTest::keySequence(t, u"Esc, Ctrl+Shift+A, Ctrl+[, Left"_qs);
+        QTest::keySequence(t, u"Ctrl+1, Alt+X"_qs);
         // AltGr as Windows reports it: Ctrl+Alt with the character.
         QTest::sendKeyEvent(QTest::Click, t, Qt::Key_E, u"ę"_qs, Qt::ControlModifier | Qt::AltModifier);
-        f.typeLine(QString());
+        f.typeLine({});
         QInputMethodEvent commit;
         commit.setCommitString(u"żó"_qs);
         QCoreApplication::sendEvent(t, &commit);
         QTest::keyClick(t, Qt::Key_C, Qt::ControlModifier); // the byte 3 for the modem, a copy in the text area
-        f.typeLine(QString());
+        f.typeLine({});
         QCOMPARE(f.comm->writes, (QList<QByteArray>{"AT\r", "ATI\r", "\r", "AX\bT\r", "\xB9\xA3\x80?\x1B\x01\x1B\xEA\r",
                                                     "\xBF\xF3\x03\r"}));
     }
@@ -272,7 +272,7 @@ private Q_SLOTS:
             QTest::keyClick(f.window->focusWidget(), Qt::Key_Tab);
         }
         QCOMPARE(walked, (QStringList{"Text1", "PicDSR", "PicCTS", "PicCD", "PicRTS", "PicDTR", "Text1"}));
-        f.typeLine(QString());
+        f.typeLine({});
         QCOMPARE(f.comm->writes.last(), QByteArray("\r"));
     }
 
