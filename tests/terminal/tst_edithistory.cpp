@@ -24,18 +24,18 @@ private Q_SLOTS:
             QStringList texts;
             while (n--) {
                 const auto r = history.undo(0, text.size());
-                texts << (r ? text.replace(r->position, r->length, r->text) : u"-"_qs);
+                texts << (r ? text.replace(r->position, r->length, r->text) : "-");
             }
             return texts;
         };
-        for (const QString &word : {u"one "_qs, u"two "_qs, u"three "_qs, u"four"_qs})
+        for (const char *word : {"one ", "two ", "three ", "four"})
             edit(text.size(), 0, word);
         // At most 12 characters: "two three four" held as steps would be 14.
         QCOMPARE(undo(3), (QStringList{"one two three ", "one two ", "-"}));
-        edit(0, 8, u"a much longer line"_qs); // over the bound: not kept, nor what came before
+        edit(0, 8, "a much longer line"); // over the bound: not kept, nor what came before
         QCOMPARE(undo(1), QStringList{"-"});
         for (int i = 0; i < 4; ++i) // at most 3 steps
-            edit(0, 0, u"x"_qs);
+            edit(0, 0, "x");
         QCOMPARE(undo(4).mid(2), (QStringList{"xa much longer line", "-"}));
     }
 };

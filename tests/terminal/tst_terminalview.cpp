@@ -97,7 +97,7 @@ private Q_SLOTS:
         QFETCH(QString, after);
         ShownView s;
         s.setState(before);
-        QGuiApplication::clipboard()->setText(u"x\r\ny\rz"_qs);
+        QGuiApplication::clipboard()->setText("x\r\ny\rz");
         QCOMPARE(s.keys(keys), after);
     }
 
@@ -108,15 +108,15 @@ private Q_SLOTS:
     {
         ShownView s;
         s.setLimits(4, Transcript::defaultMaxChars);
-        s.setState(u"l0\nl1\nOK|\n"_qs);
-        s.keys(u"Q Ctrl+Home X Ctrl+End A T Z Left Backspace Backspace"_qs);
+        s.setState("l0\nl1\nOK|\n");
+        s.keys("Q Ctrl+Home X Ctrl+End A T Z Left Backspace Backspace");
         s.setSelection(5, 8);
         s.appendText(u"\nRING\n"); // "Xl0" and "l1" leave
-        QCOMPARE(s.state(), u"^O|Kq\nz\nRING\n"_qs);
-        QCOMPARE(s.keys(u"Ctrl+Z"_qs), u"OKq\nat|z\nRING\n"_qs);
+        QCOMPARE(s.state(), "^O|Kq\nz\nRING\n");
+        QCOMPARE(s.keys("Ctrl+Z"), "OKq\nat|z\nRING\n");
         // The X left with its line, and the q goes with it.
-        QCOMPARE(s.keys(u"Ctrl+Z Ctrl+Z Ctrl+Z"_qs), u"OKq\n|\nRING\n"_qs);
-        QCOMPARE(s.keys(u"Ctrl+Y Ctrl+Shift+Z"_qs), u"OKq\n|z\nRING\n"_qs);
+        QCOMPARE(s.keys("Ctrl+Z Ctrl+Z Ctrl+Z"), "OKq\n|\nRING\n");
+        QCOMPARE(s.keys("Ctrl+Y Ctrl+Shift+Z"), "OKq\n|z\nRING\n");
     }
 
     // The mouse selects by dragging, extends with Shift, takes a word on a
@@ -130,11 +130,11 @@ private Q_SLOTS:
         QTest::mousePress(vp, Qt::LeftButton, {}, s.positionRect(10).bottomLeft());
         QTest::mouseMove(vp, QPoint(250, -20));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(250, -20));
-        QCOMPARE(s.selectedText(), u"\n\tsec"_qs);
+        QCOMPARE(s.selectedText(), "\n\tsec");
         QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 190));
-        QCOMPARE(s.selectedText(), u"ond line\n"_qs);
+        QCOMPARE(s.selectedText(), "ond line\n");
         QTest::mouseDClick(vp, Qt::LeftButton, {}, s.positionRect(9).center());
-        QCOMPARE(s.selectedText(), u"second"_qs);
+        QCOMPARE(s.selectedText(), "second");
     }
 
     // A screen reader reads the text, caret, selection and where a character is.
@@ -170,7 +170,7 @@ private Q_SLOTS:
                     action->trigger();
             }
             QCOMPARE(labels, expected);
-            QCOMPARE(QGuiApplication::clipboard()->text(), u"second"_qs);
+            QCOMPARE(QGuiApplication::clipboard()->text(), "second");
             s.setCaretPosition(0);
         }
     }
