@@ -16,7 +16,7 @@ private Q_SLOTS:
         QString text;
         // An edit recorded, then made, as the view edits the transcript.
         const auto edit = [&](qsizetype at, qsizetype length, const QString &with) {
-            history.record(at, QStringView(text).mid(at, length), with, EditHistory::Kind::Other);
+            history.record(at, text.mid(at, length), with, EditHistory::Kind::Other);
             text.replace(at, length, with);
         };
         // Undoes n times: the text after each, "-" where there was nothing to undo.
