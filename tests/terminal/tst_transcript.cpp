@@ -18,12 +18,12 @@ qreal advanceOf(char32_t c)
 
 constexpr qreal tabStop = 8;
 
-// The width of a line measured from scratch, the way the view draws it.
+// The width of a line (without tabs) measured from scratch.
 qreal widthOf(QStringView line)
 {
     qreal w = 0;
     for (const QChar c : line)
-        w = c == u'\t' ? (std::floor(w / tabStop + 1e-9) + 1) * tabStop : w + advanceOf(c.unicode());
+        w += advanceOf(c.unicode());
     return w;
 }
 
@@ -37,13 +37,6 @@ QByteArray randomBytes(QRandomGenerator &rng, int maxLength, int newlinePercent)
         b += rng.bounded(100) < newlinePercent ? "\r\n" : QByteArray(1, c == '\t' ? ' ' : c);
     }
     return b;
-}
-
-// Text as typed: what random bytes show, and a character the code page has
-// no byte for.
-QString randomText(QRandomGenerator &rng, int maxLength, int newlinePercent)
-{
-    return ReceiveDecoder().decode(randomBytes(rng, maxLength, newlinePercent)) + u'ж';
 }
 
 } // namespace
@@ -79,7 +72,8 @@ private Q_SLOTS:
                     t.appendBytes(stored);
                     ReceiveDecoder::appendShown(stored, model);
                 } else if (append || op < editPercent / 2) {
-                    const QString s = append ? randomText(rng, 997, newlinePercent) : randomText(rng, 30, 20);
+                    // Text as typed: what random bytes show, and a character the code page has no byte for.
+                    const QString s = ReceiveDecoder().decode(randomBytes(rng, append ? 997 : 30, append ? newlinePercent : 20)) + u'ж';
                     append ? t.append(s) : t.insert(at, s);
                     model.insert(append ? model.size() : at, s);
                 } else {
