@@ -118,7 +118,7 @@ private Q_SLOTS:
     {
         Transcript t;
         t.setAdvanceFunction([](char32_t c) { return c > 0xFFFF ? 10.0 : advanceOf(c); }, tabStop);
-        t.append(QString::fromUtf8("a\t\xF0\x9F\x98\x80" "b\t\tc"));
+        t.append(u"a\t😀b\t\tc");
         QCOMPARE(t.x(4), 18.0);
         QCOMPARE(t.x(7), 32.0);
         // At 7 the nearest position, and the last one at most 7; a pair's start is nearer 11, its end 15.
