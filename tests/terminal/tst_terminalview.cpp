@@ -128,8 +128,9 @@ private Q_SLOTS:
         ShownView s(u"first\n\tsecond line\nthird ąę");
         QWidget *vp = s.viewport();
         QTest::mousePress(vp, Qt::LeftButton, {}, s.positionRect(10).bottomLeft());
-        QTest::mouseMove(vp, QPoint(250, -20));
-        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(250, -20));
+        const QPoint above(250, -20);
+        QTest::mouseMove(vp, above);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, above);
         QCOMPARE(s.selectedText(), "\n\tsec");
         QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, QPoint(0, 190));
         QCOMPARE(s.selectedText(), "ond line\n");
