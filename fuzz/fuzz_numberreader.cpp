@@ -15,7 +15,7 @@ void fuzz(QByteArrayView in)
     QString text = QString::fromUtf8(rest);
     if (in[0] & 1) {
         text.resize(rest.size() / 2);
-        std::memcpy(text.data(), rest.data(), size_t(text.size()) * 2); // the bytes need not be aligned
+        std::memcpy(text.data(), rest.data(), text.size() * 2); // the bytes need not be aligned
     }
     const double value = NumberReader::read(text);
     // Blanks count for nothing wherever they stand (and the value is a number: NaN equals nothing).

@@ -14,8 +14,8 @@ void fuzz(QByteArrayView in);
 
 extern "C" int LLVMFuzzerTestOneInput(const uchar *data, size_t size)
 {
-    if (size > 0)
-        fuzz(QByteArrayView(data, qsizetype(size)));
+    if (size)
+        fuzz({data, qsizetype(size)});
     return 0;
 }
 

@@ -20,7 +20,6 @@ TARGETS="${NAMES[*]/#/fuzz_}" configure_and_build "$BUILD" \
     -DBUILD_TESTING=OFF -DMODEMTERM_SANITIZE=ON -DMODEMTERM_LIBFUZZER=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link"
 
-export QT_QPA_PLATFORM=offscreen
 failed=
 for target in "${NAMES[@]}"; do
     corpus=$ROOT/fuzz/corpus/$target
