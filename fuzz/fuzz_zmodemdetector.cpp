@@ -12,7 +12,7 @@ void fuzz(QByteArrayView in)
     const Chunks input(in);
     const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(Start::Receive));
     const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(Start::Send));
-    const qsizetype first = qMin<size_t>(receive, send); // -1 (none) the largest of all
+    const qsizetype first = qMin<size_t>(receive, send); // as size_t, "not found" (-1) is the largest
 
     ZmodemDetector detector;
     bool found = false;

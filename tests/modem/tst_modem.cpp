@@ -101,6 +101,8 @@ class TestModem : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // What the modem answers to what the terminal types; a "~" in the input is
+    // a pause until the modem is settled (see commands()).
     void commands_data()
     {
         QTest::addColumn<B>("input");
@@ -133,15 +135,14 @@ private Q_SLOTS:
             "\r\nBUSY\r\n\r\nNO ANSWER\r\n\r\nNO DIALTONE\r\n" + noCarrier.repeated(4));
         // A call leaves data mode by an escape: guard time, the escape character
         // (S2) three times, guard time (S12); anything else goes to the far end
-        // as data, and a line of it comes back. (A "~" waits for the guard time.)
-        // (The plain "+++": the call rows below.)
+        // as data, and a line of it comes back. (The plain "+++": the call row below.)
         row("x+++", "ATD123\r~x+++~\r", welcome + "x+++\r\n"), row("+++y", "ATD123\r~+++y~\r", welcome + "+++y\r\n");
         row("S2=42 ***", "ATS2=42D123\r~***~\r", welcome + ok), row("S12=0 x+++", "ATS12=0D123\r~x+++~\r", welcome + ok);
         // A dial string may hold tone, pulse, pauses, waits and punctuation, and
         // a line feed after its carriage return does not abort it. Escaped to
-        // commands, the call stays until ATH ends it. The escape went to the far end as
-        // data, as on a real line; in data mode only the far end's answer comes
-        // back, commands are data.
+        // commands, the call stays until ATH ends it. The escape went to the far
+        // end as data, as on a real line; in data mode only the far end's answer
+        // comes back, commands are data.
         row("call stays until ATH", "atdt1,2-3pw ()\r\n~+++~ATD123\rATA\rATI2\rATO\r~two\r\nlines\rATH\r~+++~ATH\rATO\r",
             welcome + ok + error + error + "\r\nROM OK\r\n" + ok + "\r\nCONNECT 9600\r\n+++two\r\nlines\r\nATH\r\n" + ok + noCarrier + noCarrier);
         // The callback service rings back, and the modem answers at the ring S0 says.
