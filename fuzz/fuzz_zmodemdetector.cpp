@@ -12,17 +12,19 @@ void fuzz(QByteArrayView in)
     const Chunks input(in);
     const qsizetype receive = input.bytes.indexOf(ZmodemDetector::header(Start::Receive));
     const qsizetype send = input.bytes.indexOf(ZmodemDetector::header(Start::Send));
-    const qsizetype first = receive < 0 ? send : send < 0 ? receive : qMin(receive, send);
+    const qsizetype first = qMin<size_t>(receive, send); // as size_t, "not found" (-1) is the largest
 
     ZmodemDetector detector;
     bool found = false;
     input.feed(255, [&](qsizetype at, auto chunk, auto) {
-        const auto header = found ? ZmodemDetector::Found() : detector.feed(chunk);
+        if (found)
+            return;
+        const auto header = detector.feed(chunk);
         if (header.start == Start::None)
             return;
         found = true;
         FUZZ_CHECK(at + header.end == first + 6);
-        FUZZ_CHECK(header.start == (first == receive ? Start::Receive : Start::Send));
+        FUZZ_CHECK(ZmodemDetector::header(header.start) == input.bytes.sliced(first, 6));
         FUZZ_CHECK(header.textLength == qMax<qsizetype>(0, first - at));
     });
     FUZZ_CHECK(found == (first >= 0));

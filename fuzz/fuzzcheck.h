@@ -5,22 +5,17 @@
 
 #include <QByteArray>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-// A broken invariant is a crash the fuzzer keeps; assert() would vanish in
-// release builds.
-#define FUZZ_CHECK(condition)                                                                        \
-    ((condition) ? void() : (std::fprintf(stderr, "broken: %s\n", #condition), std::abort()))
+// A broken invariant is a crash (an abort) the fuzzer keeps; assert() would
+// vanish in release builds.
+#define FUZZ_CHECK(condition) ((condition) ? void() : qFatal("broken: %s", #condition))
 
 // One input, never empty.
 void fuzz(QByteArrayView in);
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uchar *data, size_t size)
 {
-    if (size > 0)
-        fuzz(QByteArrayView(data, qsizetype(size)));
+    if (size)
+        fuzz({data, qsizetype(size)});
     return 0;
 }
 
@@ -33,13 +28,12 @@ struct Chunks
     const QByteArrayView bytes;
 
     explicit Chunks(QByteArrayView in)
-        : sizes(in.sliced(1, qMin(in[0] & 7, in.size() - 1)).toByteArray() + '\1') // so the chunks move on
+        : sizes(in.toByteArray().mid(1, in[0] & 7) + '\1') // so the chunks move on
         , bytes(in.sliced(sizes.size()))
     {
     }
     // feed(where the chunk starts, the chunk, its size byte)
-    template <typename Feed>
-    void feed(int mask, Feed feed) const
+    void feed(int mask, auto feed) const
     {
         for (qsizetype at = 0, i = 0, n = 0; at < bytes.size(); ++i, at += n) {
             const uchar step = sizes[i % sizes.size()];

@@ -8,7 +8,7 @@ void fuzz(QByteArrayView in); // as LLVMFuzzerTestOneInput calls it: never with 
 
 int main(int, char **argv)
 {
-    const QFileInfoList inputs = QDir(argv[1]).entryInfoList(QDir::Files, QDir::Name);
+    const QFileInfoList inputs = QDir(argv[1]).entryInfoList(QDir::Files); // by name
     for (const QFileInfo &input : inputs) {
         QFile file(input.filePath());
         if (file.open(QIODevice::ReadOnly) && file.size() > 0)

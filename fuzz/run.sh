@@ -12,18 +12,16 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 need_packages "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
 BUILD=${MODEMTERM_FUZZ_BUILD:-$ROOT/build-fuzz}
 SECONDS_EACH=${1:-60}
-TARGETS=("${@:2}")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=($(ls "$ROOT/fuzz/corpus"))
+NAMES=("${@:2}")
+[ ${#NAMES[@]} -gt 0 ] || NAMES=($(ls "$ROOT/fuzz/corpus"))
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja \
+TARGETS="${NAMES[*]/#/fuzz_}" configure_and_build "$BUILD" \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=OFF -DMODEMTERM_SANITIZE=ON -DMODEMTERM_LIBFUZZER=ON \
-    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" >/dev/null
-cmake --build "$BUILD" --target "${TARGETS[@]/#/fuzz_}"
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link"
 
-export QT_QPA_PLATFORM=offscreen
-failed=()
-for target in "${TARGETS[@]}"; do
+failed=
+for target in "${NAMES[@]}"; do
     corpus=$ROOT/fuzz/corpus/$target
     work=$BUILD/work/$target
     rm -rf "$work"
@@ -32,12 +30,9 @@ for target in "${TARGETS[@]}"; do
     # New inputs go to the first directory; the stored corpus is only read.
     "$BUILD/fuzz/fuzz_$target" -max_total_time="$SECONDS_EACH" -max_len=4096 -timeout=10 \
         -artifact_prefix="$BUILD/findings/$target/" "$work/found" "$corpus" 2>"$work/log" \
-        || failed+=("$target")
+        || failed+=" $target"
     # Only what covers code the stored corpus does not is added to it.
     "$BUILD/fuzz/fuzz_$target" -merge=1 -use_counters=0 -max_len=4096 "$corpus" "$work/found" 2>"$work/merge.log"
 done
 
-if [ ${#failed[@]} -gt 0 ]; then
-    echo "Findings in: ${failed[*]} (see $BUILD/findings and $BUILD/work/<target>/log)" >&2
-    exit 1
-fi
+[ -z "$failed" ] || { echo "Findings in:$failed (see $BUILD/findings and $BUILD/work/<target>/log)" >&2; exit 1; }
