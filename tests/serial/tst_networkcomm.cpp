@@ -107,9 +107,9 @@ private Q_SLOTS:
         agree(server, c);
         const QByteArray state = sub(107, "\xff\xff");
         QVERIFY(server.say("A\xff\xff" + state.left(5)));
-        QTRY_COMPARE(c.received, QByteArray("A\xff"));
+        QTRY_COMPARE(c.received, "A\xff"_qba);
         QVERIFY(server.say(state.mid(5) + "B\xff\xf1" + "C\xff\xfa\x63\x01\x02\xff\xf0" + "D" + sub(106, "`")));
-        QTRY_COMPARE(c.received, QByteArray("A\xff" "BCD"));
+        QTRY_COMPARE(c.received, "A\xff" "BCD"_qba);
         QCOMPARE(c.comm.CDHolding(), true);
         std::sort(c.lineEvents.begin(), c.lineEvents.end());
         QCOMPARE(c.lineEvents, (QList<int>{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD}));
@@ -160,11 +160,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<QByteArray>("heard");
         const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
-        QTest::newRow("refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData << QByteArray("x")
-                                 << QByteArray("AT\xff\xff\r!");
-        QTest::newRow("never answered") << u"rfc2217"_qs << QByteArray("x") << QByteArray("x") << QByteArray("AT\xff\xff\r!");
+        QTest::newRow("refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData << "x"_qba
+                                 << "AT\xff\xff\r!"_qba;
+        QTest::newRow("never answered") << u"rfc2217"_qs << "x"_qba << "x"_qba << "AT\xff\xff\r!"_qba;
         QTest::newRow("plain socket") << u"socket"_qs << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
-                                      << QByteArray("AT\xff\r!");
+                                      << "AT\xff\r!"_qba;
     }
 
     void withoutComPortOnlyBytesPass()
@@ -207,7 +207,7 @@ private Q_SLOTS:
         });
         QVERIFY(server.say("ATH\r\n"));
         QTRY_COMPARE(c.failures.size(), 1);
-        QCOMPARE(c.received, QByteArray("ATH\r\nNO CARRIER\r\n"));
+        QCOMPARE(c.received, "ATH\r\nNO CARRIER\r\n"_qba);
     }
 
     // A loopback port whose queue is full, so that the handshake never

@@ -18,6 +18,7 @@
 #include <grp.h>
 #include <filesystem>
 #include <numeric>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -77,21 +78,22 @@ struct Pty : PseudoTerminal
     Pty() { QTEST_ASSERT(open()); }
 };
 
-// A pseudo-terminal given modem lines by the shim linked into this test, the
-// port open on it, and the line events it raised.
+// Where the shim linked into this test keeps the modem lines it answers with.
+const QTemporaryDir shimDir;
+
+// A pseudo-terminal given modem lines by the shim, the port open on it, and
+// the line events it raised.
 struct LinedPort
 {
-    explicit LinedPort(const QTemporaryDir &shimDir, uint32_t refuse = 0)
+    explicit LinedPort(uint32_t refuse = 0)
     {
-        lines = std::make_unique<ModemLines>(shimDir.path().toStdString(), pty.terminalFd());
-        lines->state().refuse = refuse;
-        comm = std::make_unique<SerialPortComm>(pty.path());
-        QObject::connect(comm.get(), &CommControl::OnComm, comm.get(), [this] { events += comm->CommEvent(); });
+        lines.state().refuse = refuse;
+        QObject::connect(&*comm, &CommControl::OnComm, &*comm, [this] { events += comm->CommEvent(); });
         comm->setPortOpen(true);
     }
     Pty pty;
-    std::unique_ptr<ModemLines> lines;
-    std::unique_ptr<SerialPortComm> comm;
+    ModemLines lines{shimDir.path().toStdString(), pty.terminalFd()};
+    std::optional<SerialPortComm> comm{pty.path()};
     QList<int> events;
 };
 
@@ -106,8 +108,8 @@ class TestSerial : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_shimDir.isValid());
-        qputenv("MODEMTERM_LINESHIM_DIR", QFile::encodeName(m_shimDir.path()));
+        QVERIFY(shimDir.isValid());
+        qputenv("MODEMTERM_LINESHIM_DIR", QFile::encodeName(shimDir.path()));
     }
 
     // Each text is read and spelt back canonically.
@@ -225,7 +227,7 @@ private Q_SLOTS:
 
         QByteArray received;
         QVERIFY(PtyIo::write(pty, "quiet"));
-        QTRY_COMPARE((received += comm.Input()), QByteArray("quiet"));
+        QTRY_COMPARE((received += comm.Input()), "quiet"_qba);
         QByteArray all(65 * 256, '\0');
         std::iota(all.begin(), all.end(), char(0));
         comm.setOutput(all);
@@ -244,22 +246,19 @@ private Q_SLOTS:
     // A name with no serial port behind it: 8002, naming it and why.
     void noSerialPortThere_data()
     {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("cause");
-        QTest::newRow("not a terminal") << u"/dev/null"_qs << QString();
-        QTest::newRow("folder") << u"/"_qs << u"katalog"_qs;
-        QTest::newRow("terminal, not a port") << u"/dev/ptmx"_qs << u"nie jest port szeregowy"_qs;
+        // Not a terminal, a folder, a terminal that is no port, a name too long.
+        textRows({{"/dev/null", ""}, {"/", "katalog"}, {"/dev/ptmx", "nie jest port szeregowy"}});
         QTest::newRow("name too long") << u"/dev/"_qs + QString(5000, u'x') << u"za długa"_qs;
     }
 
     void noSerialPortThere()
     {
-        QFETCH(QString, device);
-        QFETCH(QString, cause);
-        const CommError e = openInChild(device);
+        QFETCH(QString, text); // the device
+        QFETCH(QString, expected); // the cause
+        const CommError e = openInChild(text);
         QCOMPARE(e.number(), int(CommError::PortNotFound));
-        QVERIFY2(e.detail().startsWith(device.left(60)), qPrintable(e.detail()));
-        QVERIFY2(e.detail().contains(cause), qPrintable(e.detail()));
+        QVERIFY2(e.detail().startsWith(text.left(60)), qPrintable(e.detail()));
+        QVERIFY2(e.detail().contains(expected), qPrintable(e.detail()));
         QCOMPARE_LT(e.detail().size(), 200);
     }
 
@@ -291,7 +290,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << false << QByteArray() << false;
         QTest::newRow("binary pid") << false << QByteArray(reinterpret_cast<const char *>(&pid), 4) << true;
         QTest::newRow("text pid, by device number") << true << QByteArray::number(pid).rightJustified(10) + '\n' << true;
-        QTest::newRow("dead pid") << false << QByteArray("2147483647\n") << false;
+        QTest::newRow("dead pid") << false << "2147483647\n"_qba << false;
     }
 
     void lockFiles()
@@ -373,11 +372,11 @@ private Q_SLOTS:
     // over before anyone reads the line among them, are each reported.
     void changesBetweenWaitsAreNotLost()
     {
-        LinedPort port(m_shimDir);
+        LinedPort port;
         QCOMPARE(port.comm->linesPolled(), false); // waited for, not also polled
-        port.lines->set(TIOCM_CTS, true);
-        port.lines->set(TIOCM_DSR, true);
-        port.lines->pulse(TIOCM_CAR);
+        port.lines.set(TIOCM_CTS, true);
+        port.lines.set(TIOCM_DSR, true);
+        port.lines.pulse(TIOCM_CAR);
         const QSet<int> all{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD};
         QTRY_COMPARE(QSet<int>(port.events.cbegin(), port.events.cend()), all);
         QVERIFY(port.comm->DSRHolding());
@@ -400,16 +399,16 @@ private Q_SLOTS:
         QFETCH(bool, destroy);
         const qsizetype before = entries("/proc/self/task");
         const qsizetype descriptors = entries("/proc/self/fd");
-        LinedPort port(m_shimDir);
+        LinedPort port;
         QCOMPARE(port.comm->linesWatched(), true);
         if (asleep)
-            QTRY_COMPARE(port.lines->state().waiting.load(), 1u);
+            QTRY_COMPARE(port.lines.state().waiting.load(), 1u);
         if (destroy)
             port.comm.reset();
         else
             port.comm->setPortOpen(false);
         QCOMPARE(entries("/proc/self/task"), before);
-        QCOMPARE(port.lines->state().waiting.load(), 0u);
+        QCOMPARE(port.lines.state().waiting.load(), 0u);
         QCOMPARE(entries("/proc/self/fd"), descriptors + 2); // the pseudo-terminal's own
     }
 
@@ -418,10 +417,10 @@ private Q_SLOTS:
     void vanishedDeviceEndsLineWaiting()
     {
         const qsizetype before = entries("/proc/self/task");
-        LinedPort port(m_shimDir);
-        QSignalSpy failed(port.comm.get(), &CommControl::PortFailed);
-        QTRY_COMPARE(port.lines->state().waiting.load(), 1u);
-        port.lines->vanish();
+        LinedPort port;
+        QSignalSpy failed(&*port.comm, &CommControl::PortFailed);
+        QTRY_COMPARE(port.lines.state().waiting.load(), 1u);
+        port.lines.vanish();
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(entries("/proc/self/task"), before);
     }
@@ -437,19 +436,16 @@ private Q_SLOTS:
     void refusedWaitingPollsGently()
     {
         QFETCH(uint32_t, refuse);
-        LinedPort port(m_shimDir, refuse);
+        LinedPort port(refuse);
         QTRY_VERIFY(port.comm->linesPolled()); // a refusal may be found on the waiting thread
-        const uint32_t first = port.lines->state().reads;
+        const uint32_t first = port.lines.state().reads;
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY(port.lines->state().reads >= first + 6);
+        QTRY_VERIFY(port.lines.state().reads >= first + 6);
         QCOMPARE_GE(clock.elapsed(), 5 * 50 * 9 / 10); // timers may fire 5 % early
-        port.lines->set(TIOCM_CAR, true);
+        port.lines.set(TIOCM_CAR, true);
         QTRY_COMPARE(port.events, QList<int>{CommControl::comEvCD});
     }
-
-private:
-    QTemporaryDir m_shimDir;
 };
 
 QTEST_GUILESS_MAIN(TestSerial)
