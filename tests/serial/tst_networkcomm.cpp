@@ -3,7 +3,6 @@
 #include "networkcomm.h"
 #include "processusage.h"
 
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -16,23 +15,28 @@ QByteArray sub(int code, const QByteArray &value)
     return "\xff\xfa\x2c" + QByteArray(1, char(code)) + value + "\xff\xf0";
 }
 
-// A server the test scripts: one client, every byte it sent kept.
+// The offer of Telnet options the client opens with.
+const QByteArray offer = QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c");
+
+// A server the test scripts: one client, every byte it sent kept. It reads
+// only while the test waits to hear something.
 struct ScriptedServer
 {
     QTcpServer server;
-    QPointer<QTcpSocket> client;
+    QTcpSocket *client = nullptr;
     QByteArray heard;
 
-    ScriptedServer()
+    ScriptedServer() { server.listen(QHostAddress::LocalHost); }
+    QString url(const QString &scheme = u"rfc2217"_qs) const { return u"%1://127.0.0.1:%2"_qs.arg(scheme).arg(server.serverPort()); }
+    bool hears(const QByteArray &bytes)
     {
-        server.listen(QHostAddress::LocalHost);
-        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
-            client = server.nextPendingConnection();
-            QObject::connect(client, &QTcpSocket::readyRead, &server, [this] { heard += client->readAll(); });
+        return QTest::qWaitFor([&] {
+            client = client ? client : server.nextPendingConnection();
+            if (client)
+                heard += client->readAll();
+            return heard.contains(bytes);
         });
     }
-    QString url(const QString &scheme = u"rfc2217"_qs) const { return u"%1://127.0.0.1:%2"_qs.arg(scheme).arg(server.serverPort()); }
-    bool hears(const QByteArray &bytes) { return QTest::qWaitFor([&] { return heard.contains(bytes); }); }
     // Only once the client has been heard from.
     bool say(const QByteArray &bytes) { return client && client->write(bytes) == bytes.size(); }
 };
@@ -70,9 +74,9 @@ struct Client
 void agree(ScriptedServer &server, Client &c)
 {
     c.comm.setOutput("AT\xff\r");
-    QVERIFY(server.hears(QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c") + "AT\xff\xff\r"));
+    QVERIFY(server.hears(offer + "AT\xff\xff\r"));
     QVERIFY(server.say(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c")));
-    QVERIFY(server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, QByteArray::fromHex("00002580")) + sub(2, "\x08")
+    QVERIFY(server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, "\0\0\x25\x80"_qba) + sub(2, "\x08")
                          + sub(3, "\x01") + sub(4, "\x01") + sub(5, "\x08") + sub(5, "\x0b")));
 }
 
@@ -104,10 +108,9 @@ private Q_SLOTS:
         agree(server, c);
         const QByteArray state = sub(107, "\xff\xff");
         QVERIFY(server.say("A\xff\xff" + state.left(5)));
-        QTRY_COMPARE(c.received, QByteArray("A\xff"));
+        QTRY_COMPARE(c.received, "A\xff"_qba);
         QVERIFY(server.say(state.mid(5) + "B\xff\xf1" + "C\xff\xfa\x63\x01\x02\xff\xf0" + "D" + sub(106, "`")));
-        QTRY_COMPARE(c.received, QByteArray("A\xff" "BCD"));
-        QCOMPARE(c.comm.CDHolding(), true);
+        QTRY_COMPARE(c.received, "A\xff" "BCD"_qba);
         std::sort(c.lineEvents.begin(), c.lineEvents.end());
         QCOMPARE(c.lineEvents, (QList<int>{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD}));
     }
@@ -135,7 +138,6 @@ private Q_SLOTS:
         Client c(server.url(), u"38400,E,7,1"_qs);
         c.comm.setHandshaking(CommControl::comRTS);
         c.comm.setOutput("AT\r");
-        const QByteArray offer = QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c");
         QVERIFY(server.hears(offer));
         QVERIFY(server.say(QByteArray::fromHex("fffd2c")));
         QVERIFY(server.hears("AT\r"));
@@ -143,7 +145,7 @@ private Q_SLOTS:
         c.comm.setHandshaking(CommControl::comXOnXoff);
         const QByteArray xonxoffAndRtsOff = sub(5, "\x02") + sub(5, "\x0c");
         QVERIFY(server.hears(xonxoffAndRtsOff));
-        QCOMPARE(server.heard, offer + sub(1, QByteArray::fromHex("00009600")) + sub(2, "\x07") + sub(3, "\x03")
+        QCOMPARE(server.heard, offer + sub(1, "\0\0\x96\0"_qba) + sub(2, "\x07") + sub(3, "\x03")
                                    + sub(4, "\x01") + sub(5, "\x03") + sub(5, "\x08") + sub(11, "\xbb") + "AT\r" + xonxoffAndRtsOff);
     }
 
@@ -158,11 +160,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<QByteArray>("heard");
         const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
-        QTest::newRow("refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData << QByteArray("x")
-                                 << QByteArray("AT\xff\xff\r!");
-        QTest::newRow("never answered") << u"rfc2217"_qs << QByteArray("x") << QByteArray("x") << QByteArray("AT\xff\xff\r!");
+        QTest::newRow("refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData << "x"_qba
+                                 << "AT\xff\xff\r!"_qba;
+        QTest::newRow("never answered") << u"rfc2217"_qs << "x"_qba << "x"_qba << "AT\xff\xff\r!"_qba;
         QTest::newRow("plain socket") << u"socket"_qs << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
-                                      << QByteArray("AT\xff\r!");
+                                      << "AT\xff\r!"_qba;
     }
 
     void withoutComPortOnlyBytesPass()
@@ -205,16 +207,7 @@ private Q_SLOTS:
         });
         QVERIFY(server.say("ATH\r\n"));
         QTRY_COMPARE(c.failures.size(), 1);
-        QCOMPARE(c.received, QByteArray("ATH\r\nNO CARRIER\r\n"));
-    }
-
-    // A loopback port whose queue is full, so that the handshake never
-    // completes, and a closed one that refuses: reported later, as not found.
-    void failedConnectionsReportPortNotFound_data()
-    {
-        QTest::addColumn<bool>("listening");
-        QTest::newRow("never accepted") << true;
-        QTest::newRow("refused") << false;
+        QCOMPARE(c.received, "ATH\r\nNO CARRIER\r\n"_qba);
     }
 
     // A server that sends without end and takes nothing: past the limit a
@@ -224,12 +217,20 @@ private Q_SLOTS:
         ScriptedServer server;
         Client c(server.url());
         QVERIFY(server.hears("\xff\xfb\x2c"));
-        server.client->disconnect(&server.server); // it reads nothing from now on
         server.client->setReadBufferSize(1);
         QVERIFY(server.say(QByteArray::fromHex("fffb01fffd01").repeated(4 << 20))); // each refused, with an answer
         QTRY_COMPARE_WITH_TIMEOUT(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::WriteFailed), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(c.failures.value(0).number(), int(CommError::DeviceLost),
                                   NetworkComm::StallTimeoutMs + 5000);
+    }
+
+    // A loopback port whose queue is full, so that the handshake never
+    // completes, and a closed one that refuses: reported later, as not found.
+    void failedConnectionsReportPortNotFound_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("never accepted") << true;
+        QTest::newRow("refused") << false;
     }
 
     void failedConnectionsReportPortNotFound()
@@ -249,9 +250,7 @@ private Q_SLOTS:
         QCOMPARE(c.comm.PortOpen(), true); // at once, whatever the outcome
         QTRY_COMPARE_WITH_TIMEOUT(c.failures.size(), 1, NetworkComm::ConnectTimeoutMs + 5000);
         QCOMPARE(c.failures[0].number(), int(CommError::PortNotFound));
-        QVERIFY2(c.failures[0].detail().startsWith(url + u": "_qs), qPrintable(c.failures[0].detail()));
-        QCoreApplication::sendPostedEvents();
-        QCOMPARE(c.failures.size(), 1);
+        QCOMPARE(c.failures[0].detail().section(u' ', 0, 0), url + u':');
     }
 };
 

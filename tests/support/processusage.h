@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QDir>
 #include <QTest>
 
 #include <ctime>
@@ -15,11 +14,6 @@ inline qint64 cpuMsWhileEventLoopRuns(int ms)
     const std::clock_t before = std::clock(); // all threads of the process
     QTest::qWait(ms);
     return qint64(std::clock() - before) * 1000 / CLOCKS_PER_SEC;
-}
-
-inline qsizetype openFileDescriptors()
-{
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size();
 }
 
 } // namespace ProcessUsage

@@ -32,11 +32,11 @@ inline QString lineAttributes(const PseudoTerminal &pty)
     termios t{};
     ::tcgetattr(pty.masterFd(), &t);
     const speed_t speed = cfgetospeed(&t);
-    QString words = speed == B115200 ? u"115200"_qs : speed == B57600 ? u"57600"_qs : u"other"_qs;
+    QString words = speed == B115200 ? "115200" : speed == B57600 ? "57600" : "other";
     words += u" cs%1"_qs.arg(5 + (t.c_cflag & CSIZE) / CS6);
     for (const auto &[on, name] : {std::pair(t.c_cflag & PARENB, "parenb"), {t.c_cflag & CSTOPB, "cstopb"},
                                    {t.c_cflag & CRTSCTS, "crtscts"}, {t.c_iflag & IXON, "ixon"}, {t.c_iflag & IXOFF, "ixoff"}})
-        words += (on ? u" "_qs : u" -"_qs) + QLatin1String(name);
+        words += (on ? " " : " -") + QString::fromLatin1(name);
     return words;
 }
 
