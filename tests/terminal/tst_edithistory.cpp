@@ -32,11 +32,9 @@ private Q_SLOTS:
             edit(text.size(), 0, word);
         // At most 12 characters: "two three four" held as steps would be 14.
         QCOMPARE(undo(3), "one two three |one two |-");
-        edit(0, 8, "a much longer line"); // over the bound: not kept, nor what came before
-        QCOMPARE(undo(1), "-");
         for (int i = 0; i < 4; ++i) // at most 3 steps
             edit(0, 0, "x");
-        QCOMPARE(undo(4), "xxxa much longer line|xxa much longer line|xa much longer line|-");
+        QCOMPARE(undo(4), "xxxone two |xxone two |xone two |-");
     }
 };
 
