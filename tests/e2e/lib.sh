@@ -19,10 +19,7 @@ e2e_cleanup() {
 
 # e2e_init: checks the tools, empties the artifact folder, starts Xvfb.
 e2e_init() {
-    local tool
-    for tool in Xvfb xdotool xprop import convert; do
-        command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-    done
+    hash Xvfb xdotool xprop import convert || { echo "SKIP: the tool named above is not installed"; exit 77; }
     rm -rf "$ART" && mkdir -p "$ART"
     trap e2e_cleanup EXIT
     trap 'exit 130' INT TERM
