@@ -10,7 +10,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 
 // The whole window on ports served over the network: modemsim serving its
 // modem, with real lines, and the real ser2net in front of a line the test

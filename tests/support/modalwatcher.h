@@ -37,11 +37,10 @@ private:
             return;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             texts += box->text().remove(QChar(0x200B)); // the places a long word may break are not read
-            looks += box->windowTitle() + u", "_qs
-                + QString::fromLatin1(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon())).toLower()
-                + (box->standardButtons() == QMessageBox::Ok ? u", OK"_qs : u", other buttons"_qs)
-                + (box->parentWidget() && box->parentWidget()->isVisible() ? u", over the window"_qs : QString())
-                + (textFits(box) ? QString() : u", text wider than the box"_qs);
+            looks += box->windowTitle() + ", " + QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon())
+                + (box->standardButtons() == QMessageBox::Ok ? ", OK" : ", other buttons")
+                + (box->parentWidget() && box->parentWidget()->isVisible() ? ", over the window" : "")
+                + (textFits(box) ? "" : ", text wider than the box");
             box->buttons().first()->click(); // a box shown has a button
             return;
         }
