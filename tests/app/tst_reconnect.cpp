@@ -24,7 +24,7 @@ class TestReconnect : public QObject
         {
             for (int port = 2; const QString &device : devices)
                 router->bindPort(port++, device);
-            window->enableReconnect([router](int port) { return router->deviceExists(port); });
+            window->enableReconnect(std::bind_front(&PortRouter::deviceExists, router));
         }
     };
 
