@@ -19,7 +19,7 @@ class ModalWatcher : public QObject
 public:
     ModalWatcher() { startTimer(10); }
 
-    // Each box's text as read, and how it looked: "title, icon, buttons", and
+    // Each box's text as read, and how it looked: "icon, buttons", and
     // ", over the window" when it had a visible parent, ", text wider than
     // the box" when its text did not fit.
     QStringList texts;
@@ -37,7 +37,7 @@ private:
             return;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             texts += box->text().remove(QChar(0x200B)); // the places a long word may break are not read
-            looks += box->windowTitle() + ", " + QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon())
+            looks += QString(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon()))
                 + (box->standardButtons() == QMessageBox::Ok ? ", OK" : ", other buttons")
                 + (box->parentWidget() && box->parentWidget()->isVisible() ? ", over the window" : "")
                 + (textFits(box) ? "" : ", text wider than the box");
