@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "floodtext.h"
-#include "modalwatcher.h"
 #include "ptyio.h"
 #include "runningterminal.h"
 #include "sessionlog.h"
@@ -24,9 +23,9 @@ QByteArray contents(const QString &path)
 // A terminal on a pseudo-terminal (whose other end this is), logging as
 // `files` asks, with a transcript far smaller than the floods sent to it, and
 // the boxes it shows.
-struct LoggingTerminal : PseudoTerminal, ModalWatcher, RunningTerminal
+struct LoggingTerminal : PseudoTerminal, WatchedTerminal
 {
-    explicit LoggingTerminal(const SessionLog::Files &files, PortRouter *router = new PortRouter) : RunningTerminal(router)
+    explicit LoggingTerminal(const SessionLog::Files &files, PortRouter *router = new PortRouter) : WatchedTerminal(router)
     {
         QVERIFY(open());
         router->bindPort(2, path());

@@ -2,7 +2,6 @@
 #include "commandline.h"
 #include "devicelock.h"
 #include "indicator.h"
-#include "modalwatcher.h"
 #include "portlist.h"
 #include "ptyio.h"
 #include "runningterminal.h"
@@ -27,9 +26,9 @@ class TestStartup : public QObject
     Q_OBJECT
 
     // The window as main() builds and starts it, on the command line given.
-    struct Terminal : ModalWatcher, RunningTerminal
+    struct Terminal : WatchedTerminal
     {
-        explicit Terminal(const QString &args, PortRouter *router = new PortRouter) : RunningTerminal(router)
+        explicit Terminal(const QString &args, PortRouter *router = new PortRouter) : WatchedTerminal(router)
         {
             const CommandLine cl = CommandLine::parse(("modemterm " + args).split(' '));
             cl.configure(*router);
