@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "indicator.h"
-#include "modalwatcher.h"
 #include "runningterminal.h"
 #include "sessionlog.h"
 
@@ -10,7 +9,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTest>
 
 // The whole window on ports served over the network: modemsim serving its
 // modem, with real lines, and the real ser2net in front of a line the test
@@ -25,10 +23,9 @@ private Q_SLOTS:
         QProcess sim;
         sim.start(MODEMSIM_PATH, {"--rfc2217", "0"});
         QVERIFY(sim.waitForReadyRead(10000));
-        ModalWatcher boxes;
         auto *router = new PortRouter;
         router->bindPort(2, sim.readLine().trimmed());
-        RunningTerminal t(router);
+        WatchedTerminal t(router);
         t.start();
         const auto lit = [&](const char *box) {
             return t.window->findChild<Indicator *>(box)->colour() == Indicator::activeColour();
@@ -46,7 +43,7 @@ private Q_SLOTS:
         QTest::mouseClick(t.window->findChild<Indicator *>("PicDTR"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!lit("PicCD"), 10000);
         QVERIFY(!lit("PicDSR"));
-        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(t.count(), 0);
         sim.terminate();
         QVERIFY(sim.waitForFinished(10000));
         QCOMPARE(sim.exitCode(), 0); // and, in a sanitizer build, nothing leaked
@@ -76,10 +73,9 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         QFile raw(dir.filePath("raw.log"));
-        ModalWatcher boxes;
         auto *router = new PortRouter;
         router->bindPort(2, u"rfc2217://127.0.0.1:%1"_qs.arg(port));
-        RunningTerminal t(router);
+        WatchedTerminal t(router);
         t.window->setSessionLog(SessionLog::open({{}, raw.fileName()}, {}, nullptr));
         t.window->enableReconnect([](int) { return true; }); // ser2net may not be listening yet
         t.start();

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "fakecomm.h"
-#include "modalwatcher.h"
 #include "processusage.h"
 #include "ptyio.h"
 #include "runningterminal.h"
@@ -18,13 +17,13 @@ class TestReconnect : public QObject
     Q_OBJECT
 
     // A window reconnecting to the devices of COM 2, COM 3, ..., and the boxes it shows.
-    struct Reconnecting : ModalWatcher, RunningTerminal
+    struct Reconnecting : WatchedTerminal
     {
-        explicit Reconnecting(const QStringList &devices, PortRouter *router = new PortRouter) : RunningTerminal(router)
+        explicit Reconnecting(const QStringList &devices, PortRouter *router = new PortRouter) : WatchedTerminal(router)
         {
             for (int port = 2; const QString &device : devices)
                 router->bindPort(port++, device);
-            window->enableReconnect([router](int port) { return router->deviceExists(port); });
+            window->enableReconnect(std::bind_front(&PortRouter::deviceExists, router));
         }
     };
 
@@ -119,15 +118,14 @@ private Q_SLOTS:
     {
         auto *comm = new FakeComm;
         comm->failOn(FakeComm::OpenPort, CommError(CommError::PortNotFound));
-        ModalWatcher boxes;
-        RunningTerminal t(comm);
+        WatchedTerminal t(comm);
         int looks = 0;
         t.window->enableReconnect([&looks](int) { return ++looks == 1; });
         t.start();
         // There, gone once settled, and still gone; or opened.
         (void)QTest::qWaitFor([&] { return looks == 3 || comm->PortOpen(); }, 10000);
         QCOMPARE(comm->openings, QStringList());
-        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(t.count(), 1);
         QCOMPARE(looks, 3);
     }
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "modalwatcher.h"
 #include "oknoterma.h"
 #include "portrouter.h"
 #include "terminalview.h"
@@ -25,4 +26,10 @@ struct RunningTerminal
     }
     TerminalView *text1() const { return window->findChild<TerminalView *>("Text1"); }
     void typeLine(const QString &line) const { QTest::keyClicks(text1(), line + u'\r'); }
+};
+
+// The same, with the boxes it shows recorded and closed, and its other modal windows handled.
+struct WatchedTerminal : ModalWatcher, RunningTerminal
+{
+    using RunningTerminal::RunningTerminal;
 };
