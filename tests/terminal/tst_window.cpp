@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "fakecomm.h"
 #include "indicator.h"
-#include "modalwatcher.h"
 #include "runningterminal.h"
 #include "timeofday.h"
 
@@ -13,12 +12,11 @@ namespace {
 
 // A terminal window on a FakeComm, with a watcher that records and closes
 // every message box.
-struct WindowFixture : RunningTerminal
+struct WindowFixture : WatchedTerminal
 {
     FakeComm *comm;
-    ModalWatcher boxes;
 
-    explicit WindowFixture(FakeComm *fake = new FakeComm) : RunningTerminal(fake), comm(fake) {}
+    explicit WindowFixture(FakeComm *fake = new FakeComm) : WatchedTerminal(fake), comm(fake) {}
     QWidget *child(const char *name) const { return window->findChild<QWidget *>(name); }
     void click(const char *name) const { QTest::mouseClick(child(name), Qt::LeftButton); }
     // Chooses a menu item as a user does, by its text.
@@ -43,7 +41,7 @@ struct WindowFixture : RunningTerminal
             shown += box->text(QAccessible::Name) + u' '
                 + (qobject_cast<Indicator *>(child(name))->isPainted() ? box->text(QAccessible::Description) : "?");
         }
-        return (shown + boxes.texts).join(u" | ");
+        return (shown + texts).join(u" | ");
     }
 };
 
@@ -107,7 +105,7 @@ private Q_SLOTS:
         f.comm->failOn(FakeComm::SetDTR, CommError(CommError::LineControlFailed));
         f.click("PicDTR");
         QCOMPARE(f.seen(), "CD nieaktywna | CTS nieaktywna | DSR nieaktywna | RTS aktywna | DTR aktywna | " + warning(CommError::LineControlFailed));
-        QCOMPARE(f.boxes.looks, QStringList{"Warning, OK, over the window"});
+        QCOMPARE(f.looks, QStringList{"Warning, OK, over the window"});
     }
 
     // A port that fails at start (here at the greeting) is told before the
@@ -120,9 +118,9 @@ private Q_SLOTS:
         f.comm->failOn(FakeComm::SetOutput, CommError(CommError::WriteFailed, reason));
         f.start();
         QCOMPARE(f.seen(), "CD ? | CTS ? | DSR ? | RTS ? | DTR ? | " + warning(CommError::WriteFailed) + u'\n' + reason);
-        QCOMPARE(f.boxes.looks, QStringList{"Warning, OK"});
+        QCOMPARE(f.looks, QStringList{"Warning, OK"});
         f.window->close();
-        QCOMPARE(f.boxes.count(), 1);
+        QCOMPARE(f.count(), 1);
     }
 
     // "Wyjdź" closes the port, showing a failed close, and then asks the
@@ -133,7 +131,7 @@ private Q_SLOTS:
         f.comm->failOn(FakeComm::ClosePort, CommError(CommError::UnknownFailure));
         QList<qsizetype> end; // the status, and the warnings shown by then
         QObject::connect(f.window.get(), &OknoTerma::programEndRequested, [&](int status) {
-            end << status << f.boxes.count();
+            end << status << f.count();
         });
         f.choose("&Wyjdź");
         QCOMPARE(end, (QList<qsizetype>{0, 1}));
@@ -146,7 +144,7 @@ private Q_SLOTS:
     {
         StartedWindow f;
         f.comm->fail(CommError(CommError::DeviceLost));
-        QTRY_COMPARE(f.boxes.count(), 1);
+        QTRY_COMPARE(f.count(), 1);
         f.typeLine("ATD555");
         f.click("PicDTR");
         f.click("PicRTS");
@@ -182,7 +180,7 @@ private Q_SLOTS:
         if (startFails)
             f.comm->failOn(FakeComm::OpenPort, CommError(CommError::PortInUse));
         f.start();
-        f.boxes.setDialogHandler([&](QWidget *dialog) {
+        f.setDialogHandler([&](QWidget *dialog) {
             for (const QString &name : clicks.split(u' '))
                 dialog->findChild<QAbstractButton *>(name)->click();
             QCOMPARE(dialog->parentWidget(), nullptr);
@@ -247,7 +245,7 @@ private Q_SLOTS:
         f.comm->fail(CommError(CommError::DeviceLost));
         QAccessibleInterface *zegar = QAccessible::queryAccessibleInterface(f.child("Zegar"));
         bool shown = false;
-        f.boxes.setDialogHandler([&](QWidget *dialog) {
+        f.setDialogHandler([&](QWidget *dialog) {
             const QString later = TimeOfDay::text(QTime::currentTime().addSecs(2));
             shown = QTest::qWaitFor([&] { return zegar->text(QAccessible::Name) == later; }, 4000);
             dialog->close();
@@ -276,8 +274,8 @@ private Q_SLOTS:
     {
         StartedWindow f;
         f.choose("&About");
-        QCOMPARE(f.boxes.looks, QStringList{"Information, OK, over the window"});
-        QCOMPARE(f.boxes.texts, QStringList{"Solvane\nmodemterm " MODEMTERM_VERSION " – terminal portu szeregowego dla modemu"});
+        QCOMPARE(f.looks, QStringList{"Information, OK, over the window"});
+        QCOMPARE(f.texts, QStringList{"Solvane\nmodemterm " MODEMTERM_VERSION " – terminal portu szeregowego dla modemu"});
     }
 };
 
