@@ -92,7 +92,7 @@ struct Session
         router->bindPort(1, "socket://127.0.0.1:" + QString::number(device.serverPort()));
         router->setRThreshold(1);
         router->setPortOpen(true);
-        if (!QTest::qWaitFor([&] { return device.socket >= 0; }, 10000))
+        if (!device.waitForNewConnection(10000))
             return false;
         startFar(device.socket, program, args);
         request.downloadFolder = ours.path();
@@ -106,9 +106,9 @@ struct Session
     QStringList left() const { return QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
     // Waits with the event loop running: the port may still have bytes for the far end.
-    bool farEnded(int timeoutMs = 10000)
+    bool farEnded()
     {
-        return QTest::qWaitFor([&] { return far.state() == QProcess::NotRunning; }, timeoutMs);
+        return QTest::qWaitFor([&] { return far.state() == QProcess::NotRunning; }, 30000);
     }
 };
 
@@ -234,7 +234,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 5000);
         QCOMPARE(s.transfer->outcome(), outcome);
-        QVERIFY(s.farEnded(5000));
+        QVERIFY(s.farEnded());
         QTEST(s.left(), "left");
     }
 
@@ -273,7 +273,7 @@ private Q_SLOTS:
         });
         s.t.start();
         s.startFar(s.pty.masterFd(), "rz", {});
-        QVERIFY(s.farEnded(30000));
+        QVERIFY(s.farEnded());
         QCOMPARE(contents(s.theirs.filePath(Polish)), sample(Polish));
     }
 
