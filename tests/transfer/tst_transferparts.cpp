@@ -11,14 +11,11 @@ class TestTransferParts : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // The header is found where it ends, and what came before it is text
-    // (the fuzz target checks the same however the bytes are split).
+    // What came before the header is text (the fuzz target checks which
+    // header it is and where it ends, however the bytes are split).
     void detectorFindsHeader()
     {
-        const ZmodemDetector::Found found = ZmodemDetector().feed("rz\r**\x18" "B00000000000000\r");
-        QCOMPARE(found.start, ZmodemDetector::Start::Receive);
-        QCOMPARE(found.textLength, 3);
-        QCOMPARE(found.end, 9);
+        QCOMPARE(ZmodemDetector().feed("rz\r**\x18" "B00000000000000\r").textLength, 3);
     }
 
     void namesStayInTheFolder_data()
