@@ -107,11 +107,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("typed");
-        for (const char *button : {"cmdZapisz", "cmdZastosuj", "cmdAnuluj", ""}) {
-            // Typing "300" leaves 30 held, which is not what the field shows.
+        // Typing "300" leaves 30 held, which is not what the field shows.
+        for (const char *button : {"cmdZapisz", "cmdZastosuj", "cmdAnuluj", ""})
             for (const char *typed : {"42", "0", "300"})
                 QTest::addRow("%s %s", *button ? button : "close", typed) << button << typed;
-        }
     }
 
     void buttonsAcceptOrReject()

@@ -105,11 +105,9 @@ struct Session
     // What the download folder holds.
     QStringList left() const { return QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
-    // Waits with the event loop running: the port may still have bytes for the far end.
-    bool farEnded()
-    {
-        return QTest::qWaitFor([&] { return far.state() == QProcess::NotRunning; }, 30000);
-    }
+    // The far end ends within 30 s, waited for with the event loop running:
+    // the port may still have bytes for it.
+    void farEnds() { QTRY_COMPARE_WITH_TIMEOUT(far.state(), QProcess::NotRunning, 30000); }
 };
 
 // The window on the pseudo-terminal, with transfers on, not yet started.
@@ -170,7 +168,7 @@ private Q_SLOTS:
                         upload && protocol != Protocol::Xmodem ? QStringList{} : files));
         QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 60000);
         QCOMPARE(s.transfer->outcome(), Outcome::Done);
-        QVERIFY(s.farEnded());
+        s.farEnds();
         for (const QString &name : files)
             QCOMPARE(contents(target.filePath(name)), sample(name));
     }
@@ -225,7 +223,7 @@ private Q_SLOTS:
             s.transfer->cancel();
         } else {
             s.far.kill();
-            QVERIFY(s.farEnded());
+            s.farEnds();
             // The far end's user stops it with Ctrl+X, as lrzsz itself does.
             if (outcome == Outcome::FarCancelled)
                 QCOMPARE(::write(s.device.socket, "\x18\x18\x18\x18\x18", 5), 5);
@@ -234,7 +232,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 5000);
         QCOMPARE(s.transfer->outcome(), outcome);
-        QVERIFY(s.farEnded());
+        s.farEnds();
         QTEST(s.left(), "left");
     }
 
@@ -273,7 +271,7 @@ private Q_SLOTS:
         });
         s.t.start();
         s.startFar(s.pty.masterFd(), "rz", {});
-        QVERIFY(s.farEnded());
+        s.farEnds();
         QCOMPARE(contents(s.theirs.filePath(Polish)), sample(Polish));
     }
 
