@@ -8,7 +8,6 @@
 #include "transferglue.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -264,9 +263,9 @@ private Q_SLOTS:
         put(s.ours.filePath(Polish), sample(Polish));
         ModalWatcher watcher;
         watcher.setDialogHandler([&](QWidget *w) { // the progress stays
-            if (auto *chooser = qobject_cast<QFileDialog *>(w)) {
-                chooser->findChild<QLineEdit *>("fileNameEdit")->setText(s.ours.filePath(Polish));
-                QMetaObject::invokeMethod(chooser, "accept");
+            if (auto *name = w->findChild<QLineEdit *>("fileNameEdit")) { // the chooser's
+                name->setText(s.ours.filePath(Polish));
+                QMetaObject::invokeMethod(w, "accept");
             }
         });
         s.t.start();
