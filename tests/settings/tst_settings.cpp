@@ -97,7 +97,7 @@ private Q_SLOTS:
             QCOMPARE(d.field->text(), QString::number(port));
         QCOMPARE(QApplication::focusWidget()->objectName(), option.isEmpty() ? "SetCOM1" : option);
         QTest::keyClicks(d.field, "\x1b\r"); // Escape, Enter
-        QCOMPARE(d.isVisible(), true);
+        QVERIFY(d.isVisible());
         QCOMPARE(boxes.count(), 0); // a warning is answered inside the key click
     }
 
@@ -148,8 +148,6 @@ private Q_SLOTS:
             d.typeOver(text);
         QCOMPARE(d.checked(), "SetCOMx");
         d.click("SetCOM3");
-        QCOMPARE(d.PortComNR(), 3);
-        QCOMPARE(d.field->text(), "12");
         d.click("SetCOMx");
         QCOMPARE(d.PortComNR(), 12);
         QCOMPARE(boxes.count(), 5);
