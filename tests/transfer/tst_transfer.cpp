@@ -85,20 +85,19 @@ struct Session
 
     // Opens the port (COM 1), starts lrzsz's `program` at the far end, then
     // our end on `request`.
-    bool start(const QString &program, const QStringList &args)
+    void start(const QString &program, const QStringList &args)
     {
+        request.downloadFolder = ours.path();
+        transfer = std::make_unique<FileTransfer>(router, request);
+        QObject::connect(router, &CommControl::OnComm, transfer.get(), [this] { transfer->received(router->Input()); });
         device.listen(QHostAddress::LocalHost);
         router->bindPort(1, "socket://127.0.0.1:" + QString::number(device.serverPort()));
         router->setRThreshold(1);
         router->setPortOpen(true);
-        if (!device.waitForNewConnection(10000))
-            return false;
+        QVERIFY(device.waitForNewConnection(10000));
         startFar(device.socket, program, args);
-        request.downloadFolder = ours.path();
-        transfer = std::make_unique<FileTransfer>(router, request);
-        QObject::connect(router, &CommControl::OnComm, transfer.get(), [this] { transfer->received(router->Input()); });
         QString error;
-        return transfer->start(&error);
+        QVERIFY(transfer->start(&error));
     }
 
     // What the download folder holds.
@@ -163,9 +162,9 @@ private Q_SLOTS:
             s.request.files += source.filePath(name); // what a download does not read
         }
         // The far end's sender is given the files, its receiver the name by XMODEM.
-        QVERIFY(s.start(FileTransfer::programName(protocol, upload ? Direction::Receive : Direction::Send),
-                        upload && protocol != Protocol::Xmodem ? QStringList{} : files));
-        QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 60000);
+        s.start(FileTransfer::programName(protocol, upload ? Direction::Receive : Direction::Send),
+                upload && protocol != Protocol::Xmodem ? QStringList{} : files);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transfer->isRunning(), 60000);
         QCOMPARE(s.transfer->outcome(), Outcome::Done);
         s.farEnds();
         for (const QString &name : files)
@@ -190,11 +189,11 @@ private Q_SLOTS:
         Session s;
         const QString folder = s.theirs.filePath("sub");
         QDir().mkpath(folder);
-        put(folder + u'/' + sent, "far");
+        put(folder + '/' + sent, "far");
         put(s.ours.filePath("x.bin"), "old");
         s.far.setWorkingDirectory(folder);
-        QVERIFY(s.start("sz", {"-f", sent}));
-        QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 30000);
+        s.start("sz", {"-f", sent});
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transfer->isRunning(), 30000);
         QTEST(s.left(), "saved");
         QTEST(s.transfer->outcome(), "outcome");
         if (sent == "x.bin")
@@ -216,7 +215,7 @@ private Q_SLOTS:
         QFETCH(Outcome, outcome);
         Session s;
         put(s.theirs.filePath(Big), QByteArray(40 << 20, 'x'));
-        QVERIFY(s.start("sz", {Big}));
+        s.start("sz", {Big});
         QTRY_VERIFY_WITH_TIMEOUT(s.transfer->currentDone() > 1 << 20, 20000);
         if (outcome == Outcome::Cancelled) {
             s.transfer->cancel();
@@ -229,7 +228,7 @@ private Q_SLOTS:
             else
                 ::shutdown(s.device.socket, SHUT_RDWR);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transfer->isRunning(), 5000);
         QCOMPARE(s.transfer->outcome(), outcome);
         s.farEnds();
         QTEST(s.left(), "left");
