@@ -48,13 +48,10 @@ QByteArray sample(const QString &name)
 }
 
 // Takes connections without reading them, so a child can have the socket.
-class DeviceServer : public QTcpServer
+struct DeviceServer : QTcpServer
 {
-public:
     int socket = -1;
     ~DeviceServer() override { ::close(socket); }
-
-protected:
     void incomingConnection(qintptr fd) override { socket = int(fd); }
 };
 
