@@ -8,7 +8,6 @@
 #include "transferglue.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -49,13 +48,10 @@ QByteArray sample(const QString &name)
 }
 
 // Takes connections without reading them, so a child can have the socket.
-class DeviceServer : public QTcpServer
+struct DeviceServer : QTcpServer
 {
-public:
     int socket = -1;
     ~DeviceServer() override { ::close(socket); }
-
-protected:
     void incomingConnection(qintptr fd) override { socket = int(fd); }
 };
 
@@ -86,30 +82,27 @@ struct Session
 
     // Opens the port (COM 1), starts lrzsz's `program` at the far end, then
     // our end on `request`.
-    bool start(const QString &program, const QStringList &args)
+    void start(const QString &program, const QStringList &args)
     {
+        request.downloadFolder = ours.path();
+        transfer = std::make_unique<FileTransfer>(router, request);
+        QObject::connect(router, &CommControl::OnComm, transfer.get(), [this] { transfer->received(router->Input()); });
         device.listen(QHostAddress::LocalHost);
         router->bindPort(1, "socket://127.0.0.1:" + QString::number(device.serverPort()));
         router->setRThreshold(1);
         router->setPortOpen(true);
-        if (!QTest::qWaitFor([&] { return device.socket >= 0; }, 10000))
-            return false;
+        QVERIFY(device.waitForNewConnection(10000));
         startFar(device.socket, program, args);
-        request.downloadFolder = ours.path();
-        transfer = std::make_unique<FileTransfer>(router, request);
-        QObject::connect(router, &CommControl::OnComm, transfer.get(), [this] { transfer->received(router->Input()); });
         QString error;
-        return transfer->start(&error);
+        QVERIFY(transfer->start(&error));
     }
 
     // What the download folder holds.
     QStringList left() const { return QDir(ours.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
-    // Waits with the event loop running: the port may still have bytes for the far end.
-    bool farEnded(int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return far.state() == QProcess::NotRunning; }, timeoutMs);
-    }
+    // The far end ends within 30 s, waited for with the event loop running:
+    // the port may still have bytes for it.
+    void farEnds() { QTRY_COMPARE_WITH_TIMEOUT(far.state(), QProcess::NotRunning, 30000); }
 };
 
 // The window on the pseudo-terminal, with transfers on, not yet started.
@@ -166,11 +159,11 @@ private Q_SLOTS:
             s.request.files += source.filePath(name); // what a download does not read
         }
         // The far end's sender is given the files, its receiver the name by XMODEM.
-        QVERIFY(s.start(FileTransfer::programName(protocol, upload ? Direction::Receive : Direction::Send),
-                        upload && protocol != Protocol::Xmodem ? QStringList{} : files));
-        QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 60000);
+        s.start(FileTransfer::programName(protocol, upload ? Direction::Receive : Direction::Send),
+                upload && protocol != Protocol::Xmodem ? QStringList{} : files);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transfer->isRunning(), 60000);
         QCOMPARE(s.transfer->outcome(), Outcome::Done);
-        QVERIFY(s.farEnded());
+        s.farEnds();
         for (const QString &name : files)
             QCOMPARE(contents(target.filePath(name)), sample(name));
     }
@@ -183,9 +176,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sent");      // the far end's argument
         QTest::addColumn<QStringList>("saved"); // what the download folder then holds
         QTest::addColumn<Outcome>("outcome");
-        QTest::newRow("up a folder") << u"../x"_qs << QStringList{"x.bin"} << Outcome::Failed;
-        QTest::newRow("control characters") << u"a\u0001b\u001b.txt"_qs << QStringList{"ab.txt", "x.bin"} << Outcome::Done;
-        QTest::newRow("name taken") << u"x.bin"_qs << QStringList{"x (2).bin", "x.bin"} << Outcome::Done;
+        QTest::newRow("up a folder") << "../x" << QStringList{"x.bin"} << Outcome::Failed;
+        QTest::newRow("control characters") << "a\u0001b\u001b.txt" << QStringList{"ab.txt", "x.bin"} << Outcome::Done;
+        QTest::newRow("name taken") << "x.bin" << QStringList{"x (2).bin", "x.bin"} << Outcome::Done;
     }
     void receivedNamesAreSafe()
     {
@@ -193,11 +186,11 @@ private Q_SLOTS:
         Session s;
         const QString folder = s.theirs.filePath("sub");
         QDir().mkpath(folder);
-        put(folder + u'/' + sent, "far");
+        put(folder + '/' + sent, "far");
         put(s.ours.filePath("x.bin"), "old");
         s.far.setWorkingDirectory(folder);
-        QVERIFY(s.start("sz", {"-f", sent}));
-        QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 30000);
+        s.start("sz", {"-f", sent});
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transfer->isRunning(), 30000);
         QTEST(s.left(), "saved");
         QTEST(s.transfer->outcome(), "outcome");
         if (sent == "x.bin")
@@ -219,22 +212,22 @@ private Q_SLOTS:
         QFETCH(Outcome, outcome);
         Session s;
         put(s.theirs.filePath(Big), QByteArray(40 << 20, 'x'));
-        QVERIFY(s.start("sz", {Big}));
+        s.start("sz", {Big});
         QTRY_VERIFY_WITH_TIMEOUT(s.transfer->currentDone() > 1 << 20, 20000);
         if (outcome == Outcome::Cancelled) {
             s.transfer->cancel();
         } else {
             s.far.kill();
-            QVERIFY(s.farEnded());
+            s.farEnds();
             // The far end's user stops it with Ctrl+X, as lrzsz itself does.
             if (outcome == Outcome::FarCancelled)
                 QCOMPARE(::write(s.device.socket, "\x18\x18\x18\x18\x18", 5), 5);
             else
                 ::shutdown(s.device.socket, SHUT_RDWR);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(s.transfer->isRunning(), false, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.transfer->isRunning(), 5000);
         QCOMPARE(s.transfer->outcome(), outcome);
-        QVERIFY(s.farEnded(5000));
+        s.farEnds();
         QTEST(s.left(), "left");
     }
 
@@ -266,14 +259,14 @@ private Q_SLOTS:
         put(s.ours.filePath(Polish), sample(Polish));
         ModalWatcher watcher;
         watcher.setDialogHandler([&](QWidget *w) { // the progress stays
-            if (auto *chooser = qobject_cast<QFileDialog *>(w)) {
-                chooser->findChild<QLineEdit *>("fileNameEdit")->setText(s.ours.filePath(Polish));
-                static_cast<QDialog *>(chooser)->accept();
+            if (auto *name = w->findChild<QLineEdit *>("fileNameEdit")) { // the chooser's
+                name->setText(s.ours.filePath(Polish));
+                QMetaObject::invokeMethod(w, "accept");
             }
         });
         s.t.start();
         s.startFar(s.pty.masterFd(), "rz", {});
-        QVERIFY(s.farEnded(30000));
+        s.farEnds();
         QCOMPARE(contents(s.theirs.filePath(Polish)), sample(Polish));
     }
 
@@ -285,8 +278,7 @@ private Q_SLOTS:
         s.t.start();
         QVERIFY(PtyIo::write(s.pty, "**\x18" "B00"));
         QTRY_VERIFY(QApplication::activeModalWidget());
-        const auto *progress = qobject_cast<TransferDialog *>(QApplication::activeModalWidget());
-        QTRY_VERIFY_WITH_TIMEOUT(!progress->resultLine().isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!static_cast<TransferDialog *>(QApplication::activeModalWidget())->resultLine().isEmpty(), 15000);
         QVERIFY(PtyIo::write(s.pty, "\r\nOK\r\n"));
         QTRY_COMPARE(s.t.text1()->text(), "\nOK\n"); // and no header
     }

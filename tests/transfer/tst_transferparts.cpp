@@ -11,23 +11,20 @@ class TestTransferParts : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // The header is found where it ends, and what came before it is text
-    // (the fuzz target checks the same however the bytes are split).
+    // What came before the header is text (the fuzz target checks which
+    // header it is and where it ends, however the bytes are split).
     void detectorFindsHeader()
     {
-        const ZmodemDetector::Found found = ZmodemDetector().feed("rz\r**\x18" "B00000000000000\r");
-        QCOMPARE(found.start, ZmodemDetector::Start::Receive);
-        QCOMPARE(found.textLength, 3);
-        QCOMPARE(found.end, 9);
+        QCOMPARE(ZmodemDetector().feed("rz\r**\x18" "B00000000000000\r").textLength, 3);
     }
 
     void namesStayInTheFolder_data()
     {
         QTest::addColumn<QString>("sent");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("up a folder") << u"../../etc/passwd"_qs << u"passwd"_qs;
-        QTest::newRow("control characters") << u"a\u0001b\u001b[2Jc\u007f\u202e.txt"_qs << u"ab[2Jc.txt"_qs;
-        QTest::newRow("nothing left") << u"../"_qs << u"plik"_qs;
+        QTest::newRow("up a folder") << "../../etc/passwd" << "passwd";
+        QTest::newRow("control characters") << "a\u0001b\u001b[2Jc\u007f\u202e.txt" << "ab[2Jc.txt";
+        QTest::newRow("nothing left") << "../" << "plik";
     }
     void namesStayInTheFolder()
     {
