@@ -27,7 +27,7 @@ struct ScriptedServer
     QByteArray heard;
 
     ScriptedServer() { server.listen(QHostAddress::LocalHost); }
-    QString url(const QString &scheme = u"rfc2217"_qs) const { return u"%1://127.0.0.1:%2"_qs.arg(scheme).arg(server.serverPort()); }
+    QString url(const QString &scheme = "rfc2217") const { return u"%1://127.0.0.1:%2"_qs.arg(scheme).arg(server.serverPort()); }
     bool hears(const QByteArray &bytes)
     {
         return QTest::qWaitFor([&] {
@@ -50,7 +50,7 @@ struct Client
     QList<int> lineEvents;
     QList<CommError> failures;
 
-    explicit Client(const QString &url, const QString &settings = u"9600,N,8,1"_qs)
+    explicit Client(const QString &url, const QString &settings = "9600,N,8,1")
         : comm(*NetworkAddress::parse(url))
     {
         comm.setSettings(settings);
@@ -135,7 +135,7 @@ private Q_SLOTS:
     void lineAndFlowControlGoToTheServer()
     {
         ScriptedServer server;
-        Client c(server.url(), u"38400,E,7,1"_qs);
+        Client c(server.url(), "38400,E,7,1");
         c.comm.setHandshaking(CommControl::comRTS);
         c.comm.setOutput("AT\r");
         QVERIFY(server.hears(offer));
@@ -160,10 +160,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<QByteArray>("heard");
         const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
-        QTest::newRow("refused") << u"rfc2217"_qs << "\xff\xfe\x2c" + stateAndData << "x"_qba
+        QTest::newRow("refused") << "rfc2217" << "\xff\xfe\x2c" + stateAndData << "x"_qba
                                  << "AT\xff\xff\r!"_qba;
-        QTest::newRow("never answered") << u"rfc2217"_qs << "x"_qba << "x"_qba << "AT\xff\xff\r!"_qba;
-        QTest::newRow("plain socket") << u"socket"_qs << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
+        QTest::newRow("never answered") << "rfc2217" << "x"_qba << "x"_qba << "AT\xff\xff\r!"_qba;
+        QTest::newRow("plain socket") << "socket" << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
                                       << "AT\xff\r!"_qba;
     }
 
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, received);
         QFETCH(QByteArray, heard);
         ScriptedServer server;
-        Client c(server.url(scheme), u"38400,E,7,1"_qs);
+        Client c(server.url(scheme), "38400,E,7,1");
         c.comm.setOutput("AT\xff\r");
         QVERIFY(server.hears("AT"));
         QVERIFY(server.say(greeting));
@@ -182,7 +182,7 @@ private Q_SLOTS:
         c.comm.setDTREnable(false);
         c.comm.setOutput("!");
         QVERIFY(server.hears(heard));
-        if (scheme == u"socket"_qs)
+        if (scheme == "socket")
             QCOMPARE(server.heard, heard); // no Telnet at all
         QCOMPARE(c.comm.DTREnable(), false);
         QCOMPARE(c.lineEvents, QList<int>());

@@ -148,7 +148,7 @@ private Q_SLOTS:
     void portNumbersNameDevices()
     {
         PortRouter router;
-        QCOMPARE(router.deviceName(2), u"/dev/ttyS1"_qs);
+        QCOMPARE(router.deviceName(2), "/dev/ttyS1");
         COMPARE_THROWN(router.setCommPort(0), PortNotFound);
     }
 
@@ -171,18 +171,18 @@ private Q_SLOTS:
     void routerDrivesItsBackEnd()
     {
         PortRouter router;
-        router.bindPort(1, u"sim"_qs);
+        router.bindPort(1, "sim");
         QPointer<FakeComm> fake;
-        router.registerDevice(u"sim"_qs, [&](QObject *parent) { return fake = new FakeComm(parent); });
-        router.setSettings(u"2400,E,7,1"_qs);
+        router.registerDevice("sim", [&](QObject *parent) { return fake = new FakeComm(parent); });
+        router.setSettings("2400,E,7,1");
         router.setRThreshold(1);
         router.setRTSEnable(false);
         router.setPortOpen(true);
         COMPARE_THROWN(router.setCommPort(2), PortAlreadyOpen);
         QCOMPARE(fake->openings, QStringList{"COM1 2400,E,7,1 RThreshold=1 DTR=1 RTS=0"});
-        router.setSettings(u"4800,N,8,1"_qs);
+        router.setSettings("4800,N,8,1");
         fake->failOn(FakeComm::SetSettings, CommError(CommError::SettingsRejected)); // kept out of the next opening
-        COMPARE_THROWN(router.setSettings(u"300,N,8,1"_qs), SettingsRejected);
+        COMPARE_THROWN(router.setSettings("300,N,8,1"), SettingsRejected);
         router.setDTREnable(false);
         router.setRTSEnable(true);
         QCOMPARE(fake->RTSEnable(), true);
@@ -212,15 +212,15 @@ private Q_SLOTS:
         COMPARE_THROWN(comm.Input(), PortNotOpen);
         COMPARE_THROWN(comm.setRThreshold(-1), InvalidPropertyValue);
         // A pseudo-terminal insists on 8 data bits without parity: Qt sees the refusal.
-        comm.setSettings(u"9600,E,7,1"_qs);
+        comm.setSettings("9600,E,7,1");
         COMPARE_THROWN(comm.setPortOpen(true), SettingsRejected);
-        comm.setSettings(u"57600,N,8,1"_qs);
+        comm.setSettings("57600,N,8,1");
         QSignalSpy failed(&comm, &CommControl::PortFailed), events(&comm, &CommControl::OnComm);
         comm.setPortOpen(true);
         COMPARE_THROWN(comm.setPortOpen(true), PortAlreadyOpen);
-        COMPARE_THROWN(comm.setSettings(u"9600,E,7,1"_qs), SettingsRejected);
-        QCOMPARE(comm.Settings(), u"57600,N,8,1"_qs);
-        QCOMPARE(PtyIo::lineAttributes(pty), u"57600 cs8 -parenb -cstopb -crtscts -ixon -ixoff"_qs);
+        COMPARE_THROWN(comm.setSettings("9600,E,7,1"), SettingsRejected);
+        QCOMPARE(comm.Settings(), "57600,N,8,1");
+        QCOMPARE(PtyIo::lineAttributes(pty), "57600 cs8 -parenb -cstopb -crtscts -ixon -ixoff");
 
         QByteArray received;
         QVERIFY(PtyIo::write(pty, "quiet"));
@@ -233,7 +233,7 @@ private Q_SLOTS:
         // wording whatever errno Qt happened to keep.
         pty.closeMaster();
         QTRY_COMPARE(failed.size(), 1);
-        QCOMPARE(failed[0][0].value<CommError>().detail(), pty.path() + u": połączenie zerwane"_qs);
+        QCOMPARE(failed[0][0].value<CommError>().detail(), pty.path() + ": połączenie zerwane");
     }
 
     // A name with no serial port behind it: 8002, naming it and why.
@@ -241,7 +241,7 @@ private Q_SLOTS:
     {
         // Not a terminal, a folder, a terminal that is no port, a name too long.
         textRows({{"/dev/null", ""}, {"/", "katalog"}, {"/dev/ptmx", "nie jest port szeregowy"}});
-        QTest::newRow("name too long") << u"/dev/"_qs + QString(5000, u'x') << u"za długa"_qs;
+        QTest::newRow("name too long") << "/dev/" + QString(5000, u'x') << "za długa";
     }
 
     void noSerialPortThere()
@@ -261,7 +261,7 @@ private Q_SLOTS:
     {
         Pty pty;
         QTemporaryDir dir;
-        const QString link = dir.filePath(u"modem"_qs);
+        const QString link = dir.filePath("modem");
         QVERIFY(QFile::link(pty.path(), link));
         SerialPortComm comm(link);
         comm.setPortOpen(true);
@@ -296,13 +296,13 @@ private Q_SLOTS:
         ::fstat(pty.terminalFd(), &st);
         QFile lock(byNumber ? QString::asprintf("/var/lock/LK.%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev),
                                                 minor(st.st_rdev))
-                            : u"/var/lock/LCK..pts_"_qs + pty.path().section(u'/', -1));
+                            : "/var/lock/LCK..pts_" + pty.path().section(u'/', -1));
         QVERIFY(lock.open(QIODevice::WriteOnly));
         lock.write(contents);
         lock.close();
         const CommError e = openInChild(pty.path());
         lock.remove();
-        QCOMPARE(e.detail().contains(u"używa go proces"_qs), blamed);
+        QCOMPARE(e.detail().contains("używa go proces"), blamed);
     }
 
     // As root, the refusals an ordinary user meets, in a child that takes a
@@ -313,8 +313,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("advice");
-        QTest::newRow("root's only") << 0600 << int(CommError::PermissionDenied) << u"tylko root"_qs;
-        QTest::newRow("group tty") << 0660 << int(CommError::PermissionDenied) << u"do grupy tty"_qs;
+        QTest::newRow("root's only") << 0600 << int(CommError::PermissionDenied) << "tylko root";
+        QTest::newRow("group tty") << 0660 << int(CommError::PermissionDenied) << "do grupy tty";
         QTest::newRow("held exclusively") << 0666 << int(CommError::PortInUse) << QString();
     }
 
@@ -343,7 +343,7 @@ private Q_SLOTS:
         Pty pty;
         PortRouter router;
         router.bindPort(2, pty.path());
-        router.bindPort(3, u"/dev/ttyS_modemterm_missing"_qs);
+        router.bindPort(3, "/dev/ttyS_modemterm_missing");
         const auto cycle = [&] {
             router.setCommPort(2);
             router.setPortOpen(true);

@@ -18,7 +18,7 @@ public:
     enum Operation { SetSettings, OpenPort, ClosePort, SetOutput, SetDTR };
 
     // Not the settings the terminal uses, so an opening before they are set shows.
-    explicit FakeComm(QObject *parent = nullptr) : CommControl(parent) { CommControl::setSettings(u"1200,E,7,2"_qs); }
+    explicit FakeComm(QObject *parent = nullptr) : CommControl(parent) { CommControl::setSettings("1200,E,7,2"); }
 
     // The next call of `op` throws `error`.
     void failOn(Operation op, const CommError &error) { m_failures.insert(op, error); }

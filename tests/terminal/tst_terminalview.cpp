@@ -149,7 +149,7 @@ private Q_SLOTS:
         int start = -1, end = -1;
         t->selection(0, &start, &end);
         QCOMPARE(std::tuple(t->characterCount(), t->text(19, 24), t->cursorPosition(), start, end),
-                 std::tuple(27, u"third"_qs, 13, 7, 13));
+                 std::tuple(27, "third", 13, 7, 13));
         QCOMPARE(t->offsetAtPoint(t->characterRect(3).topLeft() + QPoint(1, 1)), 3);
     }
 
