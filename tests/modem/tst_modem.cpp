@@ -47,12 +47,6 @@ struct Rig
     {
         return QTest::qWaitFor([&] { return (seen += modem.takeOutput()).contains(text); }, 2000);
     }
-    // Dials a service (the line may set up more) and waits for the call.
-    bool call(const B &dial)
-    {
-        modem.receive(dial);
-        return heard("CONNECT 9600\r\nWelcome");
-    }
 };
 
 // modemsim with `args`, and the first line it printed: its terminal or its address.
@@ -91,7 +85,8 @@ struct FileCall : Rig
                 lrzsz.write(out);
             }
         });
-        QVERIFY(call("ATD700\r"));
+        modem.receive("ATD700\r");
+        QVERIFY(heard("CONNECT 9600\r\nWelcome"));
         modem.setTimeScale(1);
     }
     // Runs lrzsz to its end; its exit status, -1 if it did not end.
@@ -112,17 +107,19 @@ class TestModem : public QObject
 
 private Q_SLOTS:
     // What the modem answers to what the terminal types; a "~" in the input is
-    // a pause until the modem is settled (see commands()).
+    // a pause until the modem is settled (see commands()), and a piece that
+    // starts with "!" is typed with DTR dropped.
     void commands_data()
     {
         QTest::addColumn<B>("input");
         QTest::addColumn<B>("answer");
         const auto row = [](const char *name, const B &in, const B &out) { QTest::newRow(name) << in << out; };
-        // Lower case, spaces, no-ops, noise before AT, a line feed after CR, backspaces,
-        // 40 characters after AT (41 with one taken back); each line answers OK.
+        // Lower case, ATH without a call, spaces, no-ops, noise before AT, a line feed
+        // after CR, backspaces, 40 characters after AT (41 with one taken back);
+        // each line answers OK.
         const B forty = "X4"_ba.repeated(20);
-        row("accepted", "AT\rat\rATE0V1Q0\rATX4L2M1X0L0M0\rAT E0 V1 X4\rxyz\x1b" "AT\r\nAX\bT\rATE5\b0\r"
-            "AT\b\b\bAT\rAT" + forty + "\rAT" + forty + "E\b\r", ok.repeated(11));
+        row("accepted", "AT\rat\rATH\rATE0V1Q0\rATX4L2M1X0L0M0\rAT E0 V1 X4\rxyz\x1b" "AT\r\nAX\bT\rATE5\b0\r"
+            "AT\b\b\bAT\rAT" + forty + "\rAT" + forty + "E\b\r", ok.repeated(12));
         // Each refused line answers ERROR; the next one is taken.
         row("refused", "ATJ\rAT&\rATE2\rATE99999999999999\rAT" + forty + "E\rAT" + B(5000, 'E') + "\b\r"
             "ATS0=256\rATS3=128\rATS13?\rATS?\rATS7\rATS7:1\rAT\r", error.repeated(12) + ok);
@@ -137,7 +134,6 @@ private Q_SLOTS:
         row("&W, Z, &F", "ATS7=30&W\rATS7=40Z\rATS7?\rAT&F\rATS7?\r",
             ok + ok + "\r\n030\r\n" + ok + ok + "ATS7?\r\r\n050\r\n" + ok);
         row("echo", "ATE1\rAT\rxy\rAX\bT\rATE0\r", ok + "AT\r" + ok + "xy\rAX\bT\r" + ok + "ATE0\r" + ok);
-        row("ATH without a call", "ATH\r", ok);
         row("any key aborts a dial", "ATD777\rx", noCarrier);
         // A dial's result comes when the call is settled, as does that of an
         // answer with nobody calling (the number that connects: below).
@@ -159,6 +155,13 @@ private Q_SLOTS:
         row("callback answered at S0", "ATS0=2D999\r", "\r\nCONNECT 9600\r\nCallback service: hang on, we will call you back.\r\n"
             + noCarrier + "\r\nRING\r\n\r\nRING\r\n\r\nCONNECT 9600\r\nHello, this is the echo service calling you back. "
             "Every line you send comes back; send BYE to hang up.\r\n");
+        // Dropping DTR in a call does what &D says (&D2, the default, hangs up:
+        // tst_networkterminal); what ATO does next tells where it left the call.
+        // &D0: still in data mode, the far end echoes it; &D3: back to the
+        // stored profile too, where echo is on.
+        row("&D0", "AT&D0D123\r~!ATO\r", welcome + "!ATO\r\n");
+        row("&D1", "AT&D1D123\r~!ATO\r", welcome + ok + "\r\nCONNECT 9600\r\n");
+        row("&D3", "AT&D3D123\r~!ATO\r", welcome + noCarrier + "!ATO\r" + noCarrier);
     }
 
     void commands()
@@ -170,6 +173,7 @@ private Q_SLOTS:
             // Each piece once a dial or an answer is settled and, in a call, the
             // guard time has passed since the last byte (the silence an escape needs).
             QVERIFY(QTest::qWaitFor([&] { return rig.modem.carrier() ? rig.modem.escapeGuardPassed() : rig.modem.state() == HayesModem::State::Command; }));
+            rig.modem.setDtr(!piece.startsWith('!'));
             rig.modem.receive(piece);
         }
         QTRY_COMPARE(rig.seen += rig.modem.takeOutput(), answer);
@@ -197,26 +201,6 @@ private Q_SLOTS:
         rig.send("AT&C0\r");
         QCOMPARE(rig.modem.cd(), true);
         QCOMPARE(rig.modem.cts(), false);
-    }
-
-    // Dropping DTR in a call does what &D says (&D2, the default, hangs up:
-    // tst_networkterminal); what ATO does next tells where it left the call.
-    void droppingDtrInACall_data()
-    {
-        QTest::addColumn<B>("answer");
-        QTest::newRow("&D0") << "ATO\r\n"_ba; // still in data mode: the far end echoes it
-        QTest::newRow("&D1") << ok + "\r\nCONNECT 9600\r\n";
-        // Back to the stored profile too, where echo is on.
-        QTest::newRow("&D3") << noCarrier + "ATO\r" + noCarrier;
-    }
-
-    void droppingDtrInACall()
-    {
-        QFETCH(B, answer);
-        Rig rig;
-        QVERIFY(rig.call("AT" + B(QTest::currentDataTag()) + "D123\r"));
-        rig.modem.setDtr(false);
-        QCOMPARE(rig.modem.takeOutput() + rig.send("ATO\r"), answer);
     }
 
     // A paced piece ends at a line feed at the latest, so one starting with a
