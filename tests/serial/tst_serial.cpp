@@ -40,7 +40,7 @@ CommError openInChild(const QString &device, uid_t id = 0)
 {
     QTemporaryFile report;
     report.open();
-    if (::fork() == 0) {
+    if (!::fork()) {
         try {
             if (id && (::setgroups(0, nullptr) || ::setgid(id) || ::setuid(id)))
                 throw CommError(-1, {});
@@ -57,7 +57,7 @@ CommError openInChild(const QString &device, uid_t id = 0)
     int number;
     QString detail;
     QDataStream(&report) >> number >> detail;
-    return CommError(number, {}, detail);
+    return {number, {}, detail};
 }
 
 // Entries in a folder of /proc/self: the process's threads, its open files.
@@ -67,12 +67,12 @@ qsizetype entries(const char *folder)
 }
 
 // Rows of a text and what is expected of it, each named by its text.
-void textRows(std::initializer_list<std::pair<const char *, const char *>> rows)
+void textRows(std::initializer_list<std::pair<QString, QString>> rows)
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
     for (const auto &[text, expected] : rows)
-        QTest::newRow(text) << QString::fromUtf8(text) << QString::fromUtf8(expected);
+        QTest::newRow(qPrintable(text)) << text << expected;
 }
 
 // A pseudo-terminal, open.
@@ -91,7 +91,7 @@ struct LinedPort : Pty
     explicit LinedPort(uint32_t refuse = 0)
     {
         lines.state().refuse = refuse;
-        QObject::connect(&*comm, &CommControl::OnComm, &*comm, [this] { events += comm->CommEvent(); });
+        QObject::connect(&*comm, &CommControl::OnComm, [this] { events += comm->CommEvent(); });
         comm->setPortOpen(true);
     }
     ModemLines lines{shimDir.path().toStdString(), terminalFd()};
