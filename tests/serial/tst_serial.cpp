@@ -26,6 +26,10 @@
 
 // Checks that `operation` throws the CommError numbered `error`.
 #define COMPARE_THROWN(operation, error) QCOMPARE(thrownNumber([&] { operation; }), int(CommError::error))
+// Checks `text.check`, showing the text when it fails.
+#define VERIFY_TEXT(text, check) QVERIFY2(text.check, qPrintable(text))
+// Fetches the row of textRows().
+#define FETCH_TEXT_ROW QFETCH(QString, text); QFETCH(QString, expected)
 
 namespace {
 
@@ -36,7 +40,7 @@ CommError openInChild(const QString &device, uid_t id = 0)
 {
     QTemporaryFile report;
     report.open();
-    if (::fork() == 0) {
+    if (!::fork()) {
         try {
             if (id && (::setgroups(0, nullptr) || ::setgid(id) || ::setuid(id)))
                 throw CommError(-1, {});
@@ -53,7 +57,7 @@ CommError openInChild(const QString &device, uid_t id = 0)
     int number;
     QString detail;
     QDataStream(&report) >> number >> detail;
-    return CommError(number, {}, detail);
+    return {number, {}, detail};
 }
 
 // Entries in a folder of /proc/self: the process's threads, its open files.
@@ -63,12 +67,12 @@ qsizetype entries(const char *folder)
 }
 
 // Rows of a text and what is expected of it, each named by its text.
-void textRows(std::initializer_list<std::pair<const char *, const char *>> rows)
+void textRows(std::initializer_list<std::pair<QString, QString>> rows)
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
     for (const auto &[text, expected] : rows)
-        QTest::newRow(text) << QString::fromUtf8(text) << QString::fromUtf8(expected);
+        QTest::newRow(qPrintable(text)) << text << expected;
 }
 
 // A pseudo-terminal, open.
@@ -87,7 +91,7 @@ struct LinedPort : Pty
     explicit LinedPort(uint32_t refuse = 0)
     {
         lines.state().refuse = refuse;
-        QObject::connect(&*comm, &CommControl::OnComm, &*comm, [this] { events += comm->CommEvent(); });
+        QObject::connect(&*comm, &CommControl::OnComm, [this] { events += comm->CommEvent(); });
         comm->setPortOpen(true);
     }
     ModemLines lines{shimDir.path().toStdString(), terminalFd()};
@@ -119,8 +123,7 @@ private Q_SLOTS:
 
     void parseSpellsBack()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
+        FETCH_TEXT_ROW;
         QCOMPARE(LineSettings::parse(text).toString(), expected);
     }
 
@@ -133,14 +136,13 @@ private Q_SLOTS:
 
     void parseNamesTheFieldAtFault()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, expected); // the field at fault
+        FETCH_TEXT_ROW; // expected: the field at fault
         try {
             LineSettings::parse(text);
             QFAIL("accepted");
         } catch (const CommError &e) {
-            QVERIFY2(e.description().contains(expected), qPrintable(e.description()));
-            QVERIFY2(e.detail().contains(u'"' + text + u'"'), qPrintable(e.detail()));
+            VERIFY_TEXT(e.description(), contains(expected));
+            VERIFY_TEXT(e.detail(), contains(u'"' + text + u'"'));
         }
     }
 
@@ -160,8 +162,7 @@ private Q_SLOTS:
 
     void systemDeviceNames()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
+        FETCH_TEXT_ROW;
         QCOMPARE(PortNaming::systemDeviceName(text), expected);
     }
 
@@ -246,12 +247,11 @@ private Q_SLOTS:
 
     void noSerialPortThere()
     {
-        QFETCH(QString, text); // the device
-        QFETCH(QString, expected); // the cause
+        FETCH_TEXT_ROW; // the device and the cause
         const CommError e = openInChild(text);
         QCOMPARE(e.number(), int(CommError::PortNotFound));
-        QVERIFY2(e.detail().startsWith(text.left(60)), qPrintable(e.detail()));
-        QVERIFY2(e.detail().contains(expected), qPrintable(e.detail()));
+        VERIFY_TEXT(e.detail(), startsWith(text.left(60)));
+        VERIFY_TEXT(e.detail(), contains(expected));
         QCOMPARE_LT(e.detail().size(), 200);
     }
 
@@ -267,8 +267,7 @@ private Q_SLOTS:
         comm.setPortOpen(true);
         const CommError e = openInChild(link);
         QCOMPARE(e.number(), int(CommError::PortInUse));
-        QVERIFY2(e.detail().contains(u"LCK..pts_%1; używa go proces %2"_qs.arg(pty.path().section(u'/', -1)).arg(::getpid())),
-                 qPrintable(e.detail()));
+        VERIFY_TEXT(e.detail(), contains(u"LCK..pts_%1; używa go proces %2"_qs.arg(pty.path().section(u'/', -1)).arg(::getpid())));
     }
 
     // A live holder's lock file counts in each common form; a dead holder's
@@ -279,7 +278,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("byNumber");
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<bool>("blamed");
-        const qint32 pid = qint32(::getpid());
+        const pid_t pid = ::getpid();
         QTest::newRow("empty") << false << ""_qba << false;
         QTest::newRow("binary pid") << false << QByteArray(reinterpret_cast<const char *>(&pid), 4) << true;
         QTest::newRow("text pid, by device number") << true << QByteArray::number(pid).rightJustified(10) + '\n' << true;
@@ -333,7 +332,7 @@ private Q_SLOTS:
         if (e.number() == -1)
             QSKIP("this root may not switch to another user (a container without CAP_SETUID)");
         QCOMPARE(e.number(), number);
-        QVERIFY2(e.detail().contains(advice), qPrintable(e.detail()));
+        VERIFY_TEXT(e.detail(), contains(advice));
     }
 
     // Using a port and failing to open another leaves no descriptor or back
@@ -390,8 +389,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, asleep);
         QFETCH(bool, destroy);
-        const qsizetype before = entries("/proc/self/task");
-        const qsizetype descriptors = entries("/proc/self/fd");
+        const qsizetype before = entries("/proc/self/task"), descriptors = entries("/proc/self/fd");
         LinedPort port;
         if (asleep)
             QTRY_COMPARE(port.lines.state().waiting.load(), 1u);
