@@ -157,33 +157,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("scheme");
         QTest::addColumn<QByteArray>("greeting");
-        QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<QByteArray>("heard");
         const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
-        QTest::newRow("refused") << "rfc2217" << "\xff\xfe\x2c" + stateAndData << "x"_qba
-                                 << "AT\xff\xff\r!"_qba;
-        QTest::newRow("never answered") << "rfc2217" << "x"_qba << "x"_qba << "AT\xff\xff\r!"_qba;
-        QTest::newRow("plain socket") << "socket" << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
-                                      << "AT\xff\r!"_qba;
+        QTest::newRow("refused") << "rfc2217" << "\xff\xfe\x2c" + stateAndData;
+        QTest::newRow("never answered") << "rfc2217" << "x"_qba;
+        QTest::newRow("plain socket") << "socket" << "\xff\xfd\x2c" + stateAndData;
     }
 
     void withoutComPortOnlyBytesPass()
     {
         QFETCH(QString, scheme);
         QFETCH(QByteArray, greeting);
-        QFETCH(QByteArray, received);
-        QFETCH(QByteArray, heard);
         ScriptedServer server;
         Client c(server.url(scheme), "38400,E,7,1");
         c.comm.setOutput("AT\xff\r");
         QVERIFY(server.hears("AT"));
         QVERIFY(server.say(greeting));
-        QTRY_COMPARE(c.received, received);
+        QTRY_COMPARE(c.received, scheme == "socket" ? greeting : "x"_qba); // a plain socket passes the whole greeting
         c.comm.setDTREnable(false);
         c.comm.setOutput("!");
-        QVERIFY(server.hears(heard));
+        QVERIFY(server.hears("!"));
         if (scheme == "socket")
-            QCOMPARE(server.heard, heard); // no Telnet at all
+            QCOMPARE(server.heard, "AT\xff\r!"_qba); // no Telnet at all
+        else
+            QVERIFY(server.heard.contains("AT\xff\xff\r!"));
         QCOMPARE(c.comm.DTREnable(), false);
         QCOMPARE(c.lineEvents, QList<int>());
     }
