@@ -19,7 +19,8 @@ QByteArray sub(int code, const QByteArray &value)
 const QByteArray offer = QByteArray::fromHex("fffb00fffd00fffb03fffd03fffb2c");
 
 // A server the test scripts: one client, every byte it sent kept. It reads
-// only while the test waits to hear something.
+// only while the test waits to hear something; what is not heard within the
+// wait fails the test.
 struct ScriptedServer
 {
     QTcpServer server;
@@ -28,17 +29,21 @@ struct ScriptedServer
 
     ScriptedServer() { server.listen(QHostAddress::LocalHost); }
     QString url(const QString &scheme = "rfc2217") const { return u"%1://127.0.0.1:%2"_qs.arg(scheme).arg(server.serverPort()); }
-    bool hears(const QByteArray &bytes)
+    void hears(const QByteArray &bytes)
     {
-        return QTest::qWaitFor([&] {
+        QVERIFY(QTest::qWaitFor([&] {
             client = client ? client : server.nextPendingConnection();
             if (client)
                 heard += client->readAll();
             return heard.contains(bytes);
-        });
+        }));
     }
     // Only once the client has been heard from.
-    bool say(const QByteArray &bytes) { return client && client->write(bytes) == bytes.size(); }
+    void say(const QByteArray &bytes)
+    {
+        QVERIFY(client);
+        QVERIFY(client->write(bytes) == bytes.size());
+    }
 };
 
 // The control under test, opened on the line asked for, gathering what it
@@ -74,10 +79,10 @@ struct Client
 void agree(ScriptedServer &server, Client &c)
 {
     c.comm.setOutput("AT\xff\r");
-    QVERIFY(server.hears(offer + "AT\xff\xff\r"));
-    QVERIFY(server.say(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c")));
-    QVERIFY(server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, "\0\0\x25\x80"_qba) + sub(2, "\x08")
-                         + sub(3, "\x01") + sub(4, "\x01") + sub(5, "\x08") + sub(5, "\x0b")));
+    server.hears(offer + "AT\xff\xff\r");
+    server.say(QByteArray::fromHex("fffb03fffd03fffb01fffe01fffd00fffb00fffd2c"));
+    server.hears("AT\xff\xff\r\xff\xfe\x01" + sub(1, "\0\0\x25\x80"_qba) + sub(2, "\x08")
+                         + sub(3, "\x01") + sub(4, "\x01") + sub(5, "\x08") + sub(5, "\x0b"));
 }
 
 } // namespace
@@ -93,9 +98,9 @@ private Q_SLOTS:
         ScriptedServer server;
         Client c(server.url());
         agree(server, c);
-        QVERIFY(server.say(QByteArray::fromHex("fffe2cfffd2c").repeated(50)));
+        server.say(QByteArray::fromHex("fffe2cfffd2c").repeated(50));
         c.comm.setDTREnable(false);
-        QVERIFY(server.hears(sub(5, "\x09")));
+        server.hears(sub(5, "\x09"));
         QCOMPARE(server.heard.count(sub(2, "\x08")), 1);
     }
 
@@ -107,9 +112,9 @@ private Q_SLOTS:
         Client c(server.url());
         agree(server, c);
         const QByteArray state = sub(107, "\xff\xff");
-        QVERIFY(server.say("A\xff\xff" + state.left(5)));
+        server.say("A\xff\xff" + state.left(5));
         QTRY_COMPARE(c.received, "A\xff"_qba);
-        QVERIFY(server.say(state.mid(5) + "B\xff\xf1" + "C\xff\xfa\x63\x01\x02\xff\xf0" + "D" + sub(106, "`")));
+        server.say(state.mid(5) + "B\xff\xf1" + "C\xff\xfa\x63\x01\x02\xff\xf0" + "D" + sub(106, "`"));
         QTRY_COMPARE(c.received, "A\xff" "BCD"_qba);
         std::sort(c.lineEvents.begin(), c.lineEvents.end());
         QCOMPARE(c.lineEvents, (QList<int>{CommControl::comEvCTS, CommControl::comEvDSR, CommControl::comEvCD}));
@@ -138,13 +143,13 @@ private Q_SLOTS:
         Client c(server.url(), "38400,E,7,1");
         c.comm.setHandshaking(CommControl::comRTS);
         c.comm.setOutput("AT\r");
-        QVERIFY(server.hears(offer));
-        QVERIFY(server.say(QByteArray::fromHex("fffd2c")));
-        QVERIFY(server.hears("AT\r"));
+        server.hears(offer);
+        server.say(QByteArray::fromHex("fffd2c"));
+        server.hears("AT\r");
         c.comm.setRTSEnable(false);
         c.comm.setHandshaking(CommControl::comXOnXoff);
         const QByteArray xonxoffAndRtsOff = sub(5, "\x02") + sub(5, "\x0c");
-        QVERIFY(server.hears(xonxoffAndRtsOff));
+        server.hears(xonxoffAndRtsOff);
         QCOMPARE(server.heard, offer + sub(1, "\0\0\x96\0"_qba) + sub(2, "\x07") + sub(3, "\x03")
                                    + sub(4, "\x01") + sub(5, "\x03") + sub(5, "\x08") + sub(11, "\xbb") + "AT\r" + xonxoffAndRtsOff);
     }
@@ -157,33 +162,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("scheme");
         QTest::addColumn<QByteArray>("greeting");
-        QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<QByteArray>("heard");
         const QByteArray stateAndData = sub(107, "\xb0") + "x"; // every greeting ends in the only data byte
-        QTest::newRow("refused") << "rfc2217" << "\xff\xfe\x2c" + stateAndData << "x"_qba
-                                 << "AT\xff\xff\r!"_qba;
-        QTest::newRow("never answered") << "rfc2217" << "x"_qba << "x"_qba << "AT\xff\xff\r!"_qba;
-        QTest::newRow("plain socket") << "socket" << "\xff\xfd\x2c" + stateAndData << "\xff\xfd\x2c" + stateAndData
-                                      << "AT\xff\r!"_qba;
+        QTest::newRow("refused") << "rfc2217" << "\xff\xfe\x2c" + stateAndData;
+        QTest::newRow("never answered") << "rfc2217" << "x"_qba;
+        QTest::newRow("plain socket") << "socket" << "\xff\xfd\x2c" + stateAndData;
     }
 
     void withoutComPortOnlyBytesPass()
     {
         QFETCH(QString, scheme);
         QFETCH(QByteArray, greeting);
-        QFETCH(QByteArray, received);
-        QFETCH(QByteArray, heard);
         ScriptedServer server;
         Client c(server.url(scheme), "38400,E,7,1");
         c.comm.setOutput("AT\xff\r");
-        QVERIFY(server.hears("AT"));
-        QVERIFY(server.say(greeting));
-        QTRY_COMPARE(c.received, received);
+        server.hears("AT");
+        server.say(greeting);
+        QTRY_COMPARE(c.received, scheme == "socket" ? greeting : "x"_qba); // a plain socket passes the whole greeting
         c.comm.setDTREnable(false);
         c.comm.setOutput("!");
-        QVERIFY(server.hears(heard));
+        server.hears("!");
         if (scheme == "socket")
-            QCOMPARE(server.heard, heard); // no Telnet at all
+            QCOMPARE(server.heard, "AT\xff\r!"_qba); // no Telnet at all
+        else
+            QVERIFY(server.heard.contains("AT\xff\xff\r!"));
         QCOMPARE(c.comm.DTREnable(), false);
         QCOMPARE(c.lineEvents, QList<int>());
     }
@@ -196,16 +197,16 @@ private Q_SLOTS:
         ScriptedServer server;
         Client c(server.url());
         c.comm.setOutput("ATH\r");
-        QVERIFY(server.hears("ATH"));
+        server.hears("ATH");
         bool busy = false;
         QObject::connect(&c.comm, &CommControl::OnComm, &c.comm, [&] {
             if (std::exchange(busy, true))
                 return;
-            QVERIFY(server.say("NO CARRIER\r\n"));
+            server.say("NO CARRIER\r\n");
             server.client->close();
             (void)QTest::qWaitFor([&] { return !c.comm.PortOpen(); });
         });
-        QVERIFY(server.say("ATH\r\n"));
+        server.say("ATH\r\n");
         QTRY_COMPARE(c.failures.size(), 1);
         QCOMPARE(c.received, "ATH\r\nNO CARRIER\r\n"_qba);
     }
@@ -216,9 +217,9 @@ private Q_SLOTS:
     {
         ScriptedServer server;
         Client c(server.url());
-        QVERIFY(server.hears("\xff\xfb\x2c"));
+        server.hears("\xff\xfb\x2c");
         server.client->setReadBufferSize(1);
-        QVERIFY(server.say(QByteArray::fromHex("fffb01fffd01").repeated(4 << 20))); // each refused, with an answer
+        server.say(QByteArray::fromHex("fffb01fffd01").repeated(4 << 20)); // each refused, with an answer
         QTRY_COMPARE_WITH_TIMEOUT(thrownNumber([&] { c.comm.setOutput("AT\r"); }), int(CommError::WriteFailed), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(c.failures.value(0).number(), int(CommError::DeviceLost),
                                   NetworkComm::StallTimeoutMs + 5000);
