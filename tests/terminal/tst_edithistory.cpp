@@ -14,10 +14,10 @@ private Q_SLOTS:
     {
         EditHistory history(3, 12); // at most 3 steps and 12 characters
         QString text;
-        // An edit recorded, then made, as the view edits the transcript.
-        const auto edit = [&](qsizetype at, qsizetype length, const QString &with) {
-            history.record(at, text.mid(at, length), with, EditHistory::Kind::Other);
-            text.replace(at, length, with);
+        // An insert recorded, then made, as the view edits the transcript.
+        const auto edit = [&](qsizetype at, const QString &with) {
+            history.record(at, {}, with, EditHistory::Kind::Other);
+            text.insert(at, with);
         };
         // Undoes n times: the text after each, "-" where there was nothing to undo, '|'-separated.
         const auto undo = [&](int n) {
@@ -29,11 +29,11 @@ private Q_SLOTS:
             return texts.join(u'|');
         };
         for (const char *word : {"one ", "two ", "three ", "four"})
-            edit(text.size(), 0, word);
+            edit(text.size(), word);
         // At most 12 characters: "two three four" held as steps would be 14.
         QCOMPARE(undo(3), "one two three |one two |-");
         for (int i = 0; i < 4; ++i) // at most 3 steps
-            edit(0, 0, "x");
+            edit(0, "x");
         QCOMPARE(undo(4), "xxxone two |xxone two |xone two |-");
     }
 };
