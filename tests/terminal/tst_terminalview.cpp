@@ -37,8 +37,8 @@ struct ShownView : TerminalView
     // The text with '|' at the caret and, if there is a selection, '^' at its anchor.
     QString state() const
     {
-        QString s = text().insert(caretPosition(), u'|');
         const qsizetype anchor = anchorPosition(), caret = caretPosition();
+        QString s = text().insert(caret, u'|');
         return anchor == caret ? s : s.insert(anchor + (anchor > caret), u'^');
     }
     // Receives the text and puts the caret at the '|'.

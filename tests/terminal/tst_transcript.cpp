@@ -93,17 +93,18 @@ private Q_SLOTS:
                 QCOMPARE(t.firstLineNumber(), droppedLines);
                 const QStringList lines = model.split(u'\n');
                 QCOMPARE(t.lineCount(), lines.size());
-                qsizetype start = 0;
+                qsizetype start = 0, i = 0;
                 qreal maxWidth = 0;
-                for (qsizetype i = 0; i < lines.size(); start += lines[i++].size() + 1) {
+                for (const QString &line : lines) {
                     QCOMPARE(t.lineStart(i), start);
-                    QCOMPARE(t.lineWidth(i), widthOf(lines[i]));
-                    maxWidth = std::max(maxWidth, widthOf(lines[i]));
+                    QCOMPARE(t.lineWidth(i), widthOf(line));
+                    maxWidth = std::max(maxWidth, widthOf(line));
                     // Up to the line break, which belongs to the line it ends.
-                    const qsizetype p = start + rng.bounded(int(lines[i].size()) + 1);
-                    QCOMPARE(t.lineAt(p), i);
-                    QCOMPARE(t.x(p), widthOf(lines[i].left(p - start)));
+                    const qsizetype p = start + rng.bounded(int(line.size()) + 1);
+                    QCOMPARE(t.x(p), widthOf(line.left(p - start)));
                     QCOMPARE(t.positionAtX(i, t.x(p)), p);
+                    QCOMPARE(t.lineAt(p), i++);
+                    start += line.size() + 1;
                 }
                 QCOMPARE(t.maxLineWidth(), std::ceil(maxWidth));
             }
@@ -120,10 +121,10 @@ private Q_SLOTS:
         QCOMPARE(t.x(4), 19.0);
         QCOMPARE(t.x(7), 36.0);
         // At 7 the nearest position, and the last one at most 7; a pair's start is nearer 11, its end 15.
-        QCOMPARE(t.positionAtX(0, 7.0), 2);
-        QCOMPARE(t.positionAtX(0, 7.0, true), 1);
-        QCOMPARE(t.positionAtX(0, 11.0), 2);
-        QCOMPARE(t.positionAtX(0, 15.0), 4);
+        QCOMPARE(t.positionAtX(0, 7), 2);
+        QCOMPARE(t.positionAtX(0, 7, true), 1);
+        QCOMPARE(t.positionAtX(0, 11), 2);
+        QCOMPARE(t.positionAtX(0, 15), 4);
     }
 };
 
