@@ -32,8 +32,8 @@ private Q_SLOTS:
             edit(text.size(), word);
         // At most 12 characters: "two three four" held as steps would be 14.
         QCOMPARE(undo(3), "one two three |one two |-|");
-        for (int i = 0; i < 4; ++i) // at most 3 steps
-            edit(0, "x");
+        for (QChar x : u"xxxx"_qs) // at most 3 steps
+            edit(0, x);
         QCOMPARE(undo(4), "xxxone two |xxone two |xone two |-|");
     }
 };
