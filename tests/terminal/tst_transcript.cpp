@@ -51,9 +51,9 @@ private Q_SLOTS:
     // absolute numbering of what is kept.
     void randomEditsMatchAModel()
     {
-        // The line and character limits, how often a line break comes, how often an edit is no append.
-        for (const auto &[maxLines, maxChars, newlinePercent, editPercent] :
-             {std::tuple(20, 100000, 10, 40), {1000, 700, 3, 40}, {6, 3000, 0, 40}, {100, 5000, 0, 0}}) {
+        // The line and character limits, how often a line break comes.
+        for (const auto &[maxLines, maxChars, newlinePercent] :
+             {std::tuple(20, 100000, 10), {1000, 700, 3}, {6, 3000, 0}, {100, 5000, 0}}) {
             QRandomGenerator rng(maxLines * 7 + maxChars);
             Transcript t; // the limits come after a few steps, and apply at once
             t.setAdvanceFunction(advanceOf, 8);
@@ -62,14 +62,14 @@ private Q_SLOTS:
             qint64 dropped = 0, droppedLines = 0;
             for (int step = 0; step < 400; ++step) {
                 const int op = rng.bounded(100);
-                const bool append = op >= editPercent;
+                const bool append = op >= 40; // else an insert or a removal
                 const int at = rng.bounded(int(model.size()) + 1);
                 if (append && op % 3 == 0) {
                     QByteArray stored;
                     decoder.decode(randomBytes(rng, 997, newlinePercent), stored);
                     t.appendBytes(stored);
                     ReceiveDecoder::appendShown(stored, model);
-                } else if (append || op < editPercent / 2) {
+                } else if (append || op < 20) {
                     // Text as typed: what random bytes show, and a character the code page has no byte for.
                     const QString s = ReceiveDecoder().decode(randomBytes(rng, append ? 997 : 30, append ? newlinePercent : 20)) + u'ж';
                     append ? t.append(s) : t.insert(at, s);
