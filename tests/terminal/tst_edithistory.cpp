@@ -14,27 +14,27 @@ private Q_SLOTS:
     {
         EditHistory history(3, 12); // at most 3 steps and 12 characters
         QString text;
-        // An edit recorded, then made, as the view edits the transcript.
-        const auto edit = [&](qsizetype at, qsizetype length, const QString &with) {
-            history.record(at, text.mid(at, length), with, EditHistory::Kind::Other);
-            text.replace(at, length, with);
+        // An insert recorded, then made, as the view edits the transcript.
+        const auto edit = [&](qsizetype at, const QString &with) {
+            history.record(at, {}, with, EditHistory::Kind::Other);
+            text.insert(at, with);
         };
-        // Undoes n times: the text after each, "-" where there was nothing to undo, '|'-separated.
+        // Undoes n times: the text after each and a '|', "-" where there was nothing to undo.
         const auto undo = [&](int n) {
-            QStringList texts;
+            QString texts;
             while (n--) {
                 const auto r = history.undo(0, text.size());
-                texts << (r ? text.replace(r->position, r->length, r->text) : "-");
+                texts += (r ? text.replace(r->position, r->length, r->text) : "-") + u'|';
             }
-            return texts.join(u'|');
+            return texts;
         };
         for (const char *word : {"one ", "two ", "three ", "four"})
-            edit(text.size(), 0, word);
+            edit(text.size(), word);
         // At most 12 characters: "two three four" held as steps would be 14.
-        QCOMPARE(undo(3), "one two three |one two |-");
-        for (int i = 0; i < 4; ++i) // at most 3 steps
-            edit(0, 0, "x");
-        QCOMPARE(undo(4), "xxxone two |xxone two |xone two |-");
+        QCOMPARE(undo(3), "one two three |one two |-|");
+        for (QChar x : u"xxxx"_qs) // at most 3 steps
+            edit(0, x);
+        QCOMPARE(undo(4), "xxxone two |xxone two |xone two |-|");
     }
 };
 

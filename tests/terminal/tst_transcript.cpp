@@ -51,9 +51,9 @@ private Q_SLOTS:
     // absolute numbering of what is kept.
     void randomEditsMatchAModel()
     {
-        // The line and character limits, how often a line break comes, how often an edit is no append.
-        for (const auto &[maxLines, maxChars, newlinePercent, editPercent] :
-             {std::tuple(20, 100000, 10, 40), {1000, 700, 3, 40}, {6, 3000, 0, 40}, {100, 5000, 0, 0}}) {
+        // The line and character limits, how often a line break comes.
+        for (const auto &[maxLines, maxChars, newlinePercent] :
+             {std::tuple(20, 100000, 10), {1000, 700, 3}, {6, 3000, 0}, {100, 5000, 0}}) {
             QRandomGenerator rng(maxLines * 7 + maxChars);
             Transcript t; // the limits come after a few steps, and apply at once
             t.setAdvanceFunction(advanceOf, 8);
@@ -62,14 +62,14 @@ private Q_SLOTS:
             qint64 dropped = 0, droppedLines = 0;
             for (int step = 0; step < 400; ++step) {
                 const int op = rng.bounded(100);
-                const bool append = op >= editPercent;
+                const bool append = op >= 40; // else an insert or a removal
                 const int at = rng.bounded(int(model.size()) + 1);
                 if (append && op % 3 == 0) {
                     QByteArray stored;
                     decoder.decode(randomBytes(rng, 997, newlinePercent), stored);
                     t.appendBytes(stored);
                     ReceiveDecoder::appendShown(stored, model);
-                } else if (append || op < editPercent / 2) {
+                } else if (append || op < 20) {
                     // Text as typed: what random bytes show, and a character the code page has no byte for.
                     const QString s = ReceiveDecoder().decode(randomBytes(rng, append ? 997 : 30, append ? newlinePercent : 20)) + u'ж';
                     append ? t.append(s) : t.insert(at, s);
@@ -92,19 +92,20 @@ private Q_SLOTS:
                 QCOMPARE(t.origin(), dropped);
                 QCOMPARE(t.firstLineNumber(), droppedLines);
                 const QStringList lines = model.split(u'\n');
-                QCOMPARE(t.lineCount(), lines.size());
-                qsizetype start = 0;
+                qsizetype start = 0, i = 0;
                 qreal maxWidth = 0;
-                for (qsizetype i = 0; i < lines.size(); start += lines[i++].size() + 1) {
+                for (const QString &line : lines) {
                     QCOMPARE(t.lineStart(i), start);
-                    QCOMPARE(t.lineWidth(i), widthOf(lines[i]));
-                    maxWidth = std::max(maxWidth, widthOf(lines[i]));
+                    QCOMPARE(t.lineWidth(i), widthOf(line));
+                    maxWidth = std::max(maxWidth, widthOf(line));
                     // Up to the line break, which belongs to the line it ends.
-                    const qsizetype p = start + rng.bounded(int(lines[i].size()) + 1);
-                    QCOMPARE(t.lineAt(p), i);
-                    QCOMPARE(t.x(p), widthOf(lines[i].left(p - start)));
+                    const qsizetype p = start + rng.bounded(int(line.size()) + 1);
+                    QCOMPARE(t.x(p), widthOf(line.left(p - start)));
                     QCOMPARE(t.positionAtX(i, t.x(p)), p);
+                    QCOMPARE(t.lineAt(p), i++);
+                    start += line.size() + 1;
                 }
+                QCOMPARE(t.lineCount(), i);
                 QCOMPARE(t.maxLineWidth(), std::ceil(maxWidth));
             }
         }
@@ -120,10 +121,10 @@ private Q_SLOTS:
         QCOMPARE(t.x(4), 19.0);
         QCOMPARE(t.x(7), 36.0);
         // At 7 the nearest position, and the last one at most 7; a pair's start is nearer 11, its end 15.
-        QCOMPARE(t.positionAtX(0, 7.0), 2);
-        QCOMPARE(t.positionAtX(0, 7.0, true), 1);
-        QCOMPARE(t.positionAtX(0, 11.0), 2);
-        QCOMPARE(t.positionAtX(0, 15.0), 4);
+        QCOMPARE(t.positionAtX(0, 7), 2);
+        QCOMPARE(t.positionAtX(0, 7, true), 1);
+        QCOMPARE(t.positionAtX(0, 11), 2);
+        QCOMPARE(t.positionAtX(0, 15), 4);
     }
 };
 
