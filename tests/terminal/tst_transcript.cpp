@@ -26,13 +26,14 @@ qreal widthOf(QStringView line)
 }
 
 // A line end now and then, any byte but a tab (whose stops count from where
-// a line began before its start left).
+// a line began before its start left) or a line feed (so that without line
+// ends lines grow long enough to carry checkpoints).
 QByteArray randomBytes(QRandomGenerator &rng, int maxLength, int newlinePercent)
 {
     QByteArray b;
     for (int i = rng.bounded(maxLength + 1); i > 0; --i) {
         const char c = rng.bounded(256);
-        b += rng.bounded(100) < newlinePercent ? "\r\n" : QByteArray(1, c == '\t' ? ' ' : c);
+        b += rng.bounded(100) < newlinePercent ? "\r\n" : QByteArray(1, c == '\t' || c == '\n' ? ' ' : c);
     }
     return b;
 }
@@ -51,7 +52,8 @@ private Q_SLOTS:
     // absolute numbering of what is kept.
     void randomEditsMatchAModel()
     {
-        // The line and character limits, how often a line break comes.
+        // The line and character limits, how often a line break comes (none: one
+        // long line, edited in place, its checkpoints trimmed with it).
         for (const auto &[maxLines, maxChars, newlinePercent] :
              {std::tuple(20, 100000, 10), {1000, 700, 3}, {6, 3000, 0}, {100, 5000, 0}}) {
             QRandomGenerator rng(maxLines * 7 + maxChars);
@@ -71,7 +73,7 @@ private Q_SLOTS:
                     ReceiveDecoder::appendShown(stored, model);
                 } else if (append || op < 20) {
                     // Text as typed: what random bytes show, and a character the code page has no byte for.
-                    const QString s = ReceiveDecoder().decode(randomBytes(rng, append ? 997 : 30, append ? newlinePercent : 20)) + u'ж';
+                    const QString s = ReceiveDecoder().decode(randomBytes(rng, append ? 997 : 30, newlinePercent)) + u'ж';
                     append ? t.append(s) : t.insert(at, s);
                     model.insert(append ? model.size() : at, s);
                 } else {
