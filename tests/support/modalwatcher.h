@@ -44,9 +44,9 @@ private:
             box->buttons().first()->click(); // a box shown has a button
             return;
         }
-        if (modal == m_seen)
-            return; // the handler is still working with it
-        m_seen = modal;
+        if (modal->property("modalWatcherSeen").toBool())
+            return; // the handler is still working with it (or with a window it opened over it)
+        modal->setProperty("modalWatcherSeen", true);
         // Outside this event: Qt does not fire a timer from within its own
         // timer event, and the handler may bring up boxes.
         QTimer::singleShot(0, this, [this, target = QPointer<QWidget>(modal)] {
@@ -64,5 +64,4 @@ private:
     }
 
     std::function<void(QWidget *)> m_handler = &QWidget::close; // until a test sets its own
-    QPointer<QWidget> m_seen;
 };

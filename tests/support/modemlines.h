@@ -36,8 +36,7 @@ struct ModemLineState
     static std::string file(const char *dir, int fd)
     {
         struct stat st{};
-        ::fstat(fd, &st);
-        return std::string(dir) + "/dev-" + std::to_string(st.st_rdev);
+        return ::fstat(fd, &st) == 0 ? std::string(dir) + "/dev-" + std::to_string(st.st_rdev) : std::string();
     }
     static ModemLineState *map(const std::string &file, bool create)
     {
